@@ -1,0 +1,34 @@
+// The operating-system seams. Everything that differs between Windows and
+// POSIX systems is behind these functions; posix/ and win32/ implement them.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// File name of the vendor counter library, searched the system's usual way.
+extern const char* const kCounterLibraryFileName;
+
+// Loads a shared library by file name alone (no path), searched the usual
+// way (LD_LIBRARY_PATH / the DLL search order). Returns null when it cannot
+// be loaded. A loaded library is never unloaded.
+void* LoadLibraryByName(const char* fileName);
+
+// Looks up an exported symbol of a library from LoadLibraryByName.
+// Returns null when the library does not export it.
+void* FindExport(void* library, const char* name);
+
+// Suspends the calling thread for about `milliseconds`.
+void SleepMilliseconds(uint32_t milliseconds);
+
+// True when a key is waiting at the console, without reading it. On a
+// terminal a single key press counts (no Enter needed) and the terminal's
+// settings are put back on every exit path. When standard input is not a
+// terminal, pending input or the end of input counts as a key.
+bool KeyIsWaiting();
+
+// Asks whether this is a 32-bit process under WOW64. Returns false when the
+// question fails; otherwise stores 1 (WOW64) or 0 through `flag`.
+bool QueryWow64(int32_t* flag);
+
+}  // namespace platform

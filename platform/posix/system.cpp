@@ -1,0 +1,22 @@
+#include <time.h>
+
+#include <cerrno>
+
+#include "platform.h"
+
+namespace platform {
+
+void SleepMilliseconds(uint32_t milliseconds) {
+  timespec left{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+// There is no WOW64 outside Windows.
+bool QueryWow64(int32_t* flag) {
+  *flag = 0;
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,58 @@
+// Calls every slot of the counter table with distinct arguments and sentinel
+// out-values, for tests that look at all 19 at once.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "counter_api.h"
+
+struct SlotOutputs {
+  CounterSampleRecord sample{};
+  uint32_t sampleCount = 0xA5A5A5A5;
+  uint32_t numCounters = 0xA5A5A5A5;
+  char name[200];
+  uint32_t nameLength = 200;
+  uint64_t attribute = 0xA5A5A5A5A5A5A5A5ull;
+  uint64_t value = 0xA5A5A5A5A5A5A5A5ull;
+  uint64_t cycles = 0xA5A5A5A5A5A5A5A5ull;
+  SlotOutputs() {
+    std::memset(name, 0x5A, sizeof name);
+    std::memset(&sample, 0x5A, sizeof sample);
+  }
+};
+
+// Results of slots 0 to 18, in slot order.
+inline std::array<int32_t, kCounterSlotCount> CallEverySlot(SlotOutputs& out) {
+  return {
+      CounterApiTable.CounterCall0(100),
+      CounterApiTable.RemoveAllCounters(),
+      CounterApiTable.Shutdown(),
+      CounterApiTable.CounterCall3(103),
+      CounterApiTable.CounterCall4(),
+      CounterApiTable.CounterCall5(105),
+      CounterApiTable.CounterCall6(106),
+      CounterApiTable.CounterCall7(107),
+      CounterApiTable.CounterCall8(108),
+      CounterApiTable.CounterCall9(109),
+      CounterApiTable.CounterCall10(1, 2, 3, 4),
+      CounterApiTable.Sample(&out.sample, &out.sampleCount),
+      CounterApiTable.GetNumCounters(&out.numCounters),
+      CounterApiTable.GetCounterName(0, out.name, &out.nameLength),
+      CounterApiTable.CounterCall14(114, 214),
+      CounterApiTable.GetCounterAttribute(0, 2, &out.attribute),
+      CounterApiTable.GetCounterValue(0, 0, &out.value, &out.cycles),
+      CounterApiTable.AddCounter(0),
+      CounterApiTable.CounterCall18(118),
+  };
+}
+
+inline bool OutputsUntouched(const SlotOutputs& out) {
+  SlotOutputs fresh;
+  return std::memcmp(&fresh.sample, &out.sample, sizeof out.sample) == 0 &&
+         fresh.sampleCount == out.sampleCount && fresh.numCounters == out.numCounters &&
+         std::memcmp(fresh.name, out.name, sizeof out.name) == 0 &&
+         fresh.nameLength == out.nameLength && fresh.attribute == out.attribute &&
+         fresh.value == out.value && fresh.cycles == out.cycles;
+}
