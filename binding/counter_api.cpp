@@ -1,6 +1,7 @@
 #include "counter_api.h"
 
 #include "counter_library.h"
+#include "counter_server.h"
 #include "platform.h"
 
 extern "C" int32_t KESTREL_CDECL UnboundEntry() { return kNotBound; }
@@ -28,7 +29,7 @@ bool RunningUnderWow64() {
 int32_t BindCounterApi() {
   bindResult = kBindingFailed;
   if (RunningUnderWow64()) {
-    // The counter server path takes the place of the direct path here.
+    BindCounterServer(&bindResult);
     return bindResult;
   }
   bindResult = LoadCounterLibrary();

@@ -6,6 +6,9 @@
 //   keys     in single-counter mode, press a key after this many Sample calls
 //   stdout   the expected output, byte for byte
 //   calls    the expected call record, pointers written as P (optional)
+// Every case runs twice: on the direct path, and through the counter server
+// (a build of the same program whose WOW64 test says yes), where the output
+// must be the same byte for byte.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -21,10 +24,13 @@ namespace {
 
 const fs::path kCases = KESTREL_CLI_CASES;
 
-std::vector<std::string> CaseNames() {
+// How the library is loaded is the counter server's business, so the cases
+// about that run on the direct path only.
+std::vector<std::string> CaseNames(bool throughServer) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(kCases))
-    if (entry.is_directory()) names.push_back(entry.path().filename().string());
+    if (entry.is_directory() && !(throughServer && fs::exists(entry.path() / "library")))
+      names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -38,10 +44,13 @@ size_t CountSampleCalls(const CounterDouble& library) {
   return samples;
 }
 
-class CliCase : public testing::TestWithParam<std::string> {};
+enum class Path { Direct, Server };
+
+class CliCase : public testing::TestWithParam<std::tuple<Path, std::string>> {};
 
 TEST_P(CliCase, OutputAndCallsMatch) {
-  const fs::path dir = kCases / GetParam();
+  auto [path, name] = GetParam();
+  const fs::path dir = kCases / name;
   CounterDouble library;
   library.SetScript(Optional(dir / "script"));
 
@@ -56,20 +65,29 @@ TEST_P(CliCase, OutputAndCallsMatch) {
     options.sendKeyWhen = [&] { return CountSampleCalls(library) >= presses; };
   }
 
-  ProgramRun run = RunProgram(KESTRELCLI, options);
+  ProgramRun run = RunProgram(path == Path::Direct ? KESTRELCLI : KESTRELCLI_VIA_SERVER, options);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.output, ReadFile(dir / "stdout"));
-  if (fs::exists(dir / "calls")) {
+  // Through the server the library sees the server's placeholders instead.
+  if (path == Path::Direct && fs::exists(dir / "calls")) {
     EXPECT_EQ(library.NormalizedCalls(), ReadFile(dir / "calls"));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CliCase, testing::ValuesIn(CaseNames()),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           for (char& c : name)
-                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+std::string CaseName(const testing::TestParamInfo<CliCase::ParamType>& info) {
+  std::string name = std::get<1>(info.param);
+  for (char& c : name)
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Direct, CliCase,
+                         testing::Combine(testing::Values(Path::Direct),
+                                          testing::ValuesIn(CaseNames(false))),
+                         CaseName);
+INSTANTIATE_TEST_SUITE_P(ThroughServer, CliCase,
+                         testing::Combine(testing::Values(Path::Server),
+                                          testing::ValuesIn(CaseNames(true))),
+                         CaseName);
 
 }  // namespace

@@ -13,10 +13,4 @@ void SleepMilliseconds(uint32_t milliseconds) {
   }
 }
 
-// There is no WOW64 outside Windows.
-bool QueryWow64(int32_t* flag) {
-  *flag = 0;
-  return true;
-}
-
 }  // namespace platform
