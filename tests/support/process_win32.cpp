@@ -1,0 +1,102 @@
+#include <windows.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "process.h"
+
+namespace testing_support {
+
+namespace {
+
+std::string Quote(const std::string& argument) { return "\"" + argument + "\""; }
+
+// This process's environment with the overrides applied, as CreateProcess
+// takes it: NAME=value strings one after the other, then an empty one.
+std::string EnvironmentBlock(const std::map<std::string, std::string>& overrides) {
+  std::map<std::string, std::string> variables;
+  char* strings = GetEnvironmentStringsA();
+  for (const char* entry = strings; *entry; entry += strlen(entry) + 1) {
+    std::string text = entry;
+    size_t equals = text.find('=', 1);
+    if (equals != std::string::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  FreeEnvironmentStringsA(strings);
+  for (const auto& [name, value] : overrides) {
+    if (value.empty())
+      variables.erase(name);
+    else
+      variables[name] = value;
+  }
+  std::string block;
+  for (const auto& [name, value] : variables) block += name + "=" + value + '\0';
+  return block + '\0';
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::string& path, const ProgramOptions& options) {
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  HANDLE outputRead, outputWrite, inputRead, inputWrite;
+  if (!CreatePipe(&outputRead, &outputWrite, &inheritable, 0) ||
+      !CreatePipe(&inputRead, &inputWrite, &inheritable, 0))
+    throw std::runtime_error("CreatePipe failed");
+  SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
+  if (!options.sendKeyWhen) {  // an empty input: its end is there at once
+    CloseHandle(inputWrite);
+    inputWrite = nullptr;
+  }
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inputRead;
+  startup.hStdOutput = outputWrite;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  std::string commandLine = Quote(path);
+  for (const std::string& argument : options.arguments) commandLine.append(" ").append(Quote(argument));
+  std::string environment = EnvironmentBlock(options.environment);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                      environment.data(), nullptr, &startup, &process))
+    throw std::runtime_error("cannot start " + path);
+  CloseHandle(outputWrite);
+  CloseHandle(inputRead);
+
+  ProgramRun run;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(outputRead, nullptr, 0, nullptr, &available, nullptr)) break;
+    if (available > 0) {
+      char buffer[4096];
+      DWORD got = 0;
+      if (!ReadFile(outputRead, buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+      run.output.append(buffer, got);
+      continue;
+    }
+    if (inputWrite != nullptr && options.sendKeyWhen()) {
+      DWORD written = 0;
+      WriteFile(inputWrite, "k", 1, &written, nullptr);
+      CloseHandle(inputWrite);
+      inputWrite = nullptr;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      TerminateProcess(process.hProcess, 1);
+      break;
+    }
+    Sleep(10);
+  }
+  if (inputWrite != nullptr) CloseHandle(inputWrite);
+  CloseHandle(outputRead);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  run.exitCode = static_cast<int>(exitCode);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return run;
+}
+
+}  // namespace testing_support
