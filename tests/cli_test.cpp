@@ -79,7 +79,7 @@ TEST_P(CliCase, OutputAndCallsMatch) {
     options.environment[KESTREL_LIBRARY_PATH_VARIABLE] = std::string(KESTREL_DOUBLES) + "/" + which;
   if (fs::exists(dir / "keys")) {
     size_t presses = std::stoul(ReadFile(dir / "keys"));
-    options.sendKeyWhen = [&library, presses] { return CountSampleCalls(library) >= presses; };
+    options.sendKeyWhen = [&library, presses](const std::string&) { return CountSampleCalls(library) >= presses; };
   }
 
 #ifdef KESTRELCLI_VIA_SERVER

@@ -20,8 +20,9 @@ struct ProgramOptions {
   std::map<std::string, std::string> environment;
   // Without a key trigger standard input is empty (the end of input counts
   // as a key). With one, standard input is a pipe that gets a key once the
-  // trigger answers true; it is asked every few milliseconds.
-  std::function<bool()> sendKeyWhen;
+  // trigger, shown the output so far, answers true; it is asked every few
+  // milliseconds.
+  std::function<bool(const std::string& output)> sendKeyWhen;
   int timeoutSeconds = 60;
 };
 

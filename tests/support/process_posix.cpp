@@ -63,7 +63,7 @@ ProgramRun RunProgram(const std::string& path, const ProgramOptions& options) {
       if (got <= 0) break;
       run.output.append(buffer, static_cast<size_t>(got));
     }
-    if (keyPipe >= 0 && options.sendKeyWhen()) {
+    if (keyPipe >= 0 && options.sendKeyWhen(run.output)) {
       (void)!write(keyPipe, "k", 1);
       close(keyPipe);
       keyPipe = -1;

@@ -76,7 +76,7 @@ ProgramRun RunProgram(const std::string& path, const ProgramOptions& options) {
       run.output.append(buffer, got);
       continue;
     }
-    if (inputWrite != nullptr && options.sendKeyWhen()) {
+    if (inputWrite != nullptr && options.sendKeyWhen(run.output)) {
       DWORD written = 0;
       WriteFile(inputWrite, "k", 1, &written, nullptr);
       CloseHandle(inputWrite);
