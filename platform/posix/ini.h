@@ -1,0 +1,37 @@
+// The INI text of a configuration file, parsed once into its lookups by the
+// rules that platform/profile.h lists.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace platform {
+
+class IniFile {
+ public:
+  explicit IniFile(std::string text);
+  IniFile(const IniFile&) = delete;
+  IniFile& operator=(const IniFile&) = delete;
+
+  // The value of `key` in the first section named `section`; false when
+  // there is none.
+  bool Find(const char* section, const char* key, std::string_view* value) const;
+
+ private:
+  struct Entry {
+    std::string_view key;  // trimmed, as written
+    std::string_view value;
+  };
+  struct Range {
+    uint32_t begin, end;  // into entries_
+  };
+
+  std::string text_;                                 // every name and value points into it
+  std::vector<Entry> entries_;                       // in file order: a section's keys lie together
+  std::unordered_map<std::string, Range> sections_;  // by lower-case name
+};
+
+}  // namespace platform

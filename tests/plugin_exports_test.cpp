@@ -1,0 +1,317 @@
+// The plug-in's four entry points, called by this test program playing the
+// monitoring host: it exports GetHostAppID from its executable. Each test
+// loads a fresh copy of the plug-in, next to its own configuration file, with
+// the counter-library double behind it; every test runs in its own process.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "counter_double.h"
+#include "plugin_under_test.h"
+#include "scratch.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+using testing::ElementsAre;
+
+extern "C" __attribute__((visibility("default"))) uint32_t GetHostAppID() { return 7; }
+
+namespace {
+
+constexpr uint32_t kNoSourceBits = 0x7F7FFFFF;  // 3.4028235e38
+
+const char* const kThreeSources = R"([Settings]
+LoggingLevel=1
+[Source0]
+ID=0
+Name=first
+Dim=MHz
+MaxLimit=100
+MinLimit=-5
+GridDim=10
+Group=clocks
+[Source1]
+ID=1
+Name=second
+[Source2]
+ID=2
+Name=third
+)";
+
+const char* const kThreeCounters =
+    "counter 1 300 1 raw\ncounter 0 1 4 quarter\ncounter 1 5 1 five\n";
+
+class PluginTest : public testing::Test {
+ protected:
+  void Load(const std::string& configuration, const std::string& script = kThreeCounters) {
+    library_.SetScript(script);
+    folder_.WriteConfiguration(configuration);
+    plugin_.emplace(folder_.plugin());
+  }
+  // The calls received, pointers as P, without the loader's queries: each
+  // binding shows as its Init.
+  std::vector<std::string> CallsWithoutQueries() const {
+    std::vector<std::string> calls;
+    for (const std::string& call : SplitLines(library_.NormalizedCalls()))
+      if (call.rfind("NVPMQueryInterface ", 0) != 0) calls.push_back(call);
+    return calls;
+  }
+  std::vector<std::string> LogLines() const {
+    return SplitLines(LogWithoutTimeStamps(ReadFile(folder_.log())));
+  }
+
+  CounterDouble library_;
+  PluginFolder folder_;
+  std::optional<LoadedPlugin> plugin_;
+};
+
+// A descriptor record in a larger buffer, every byte but the version 0xCC,
+// so that any byte the plug-in should not write shows.
+struct Record {
+  unsigned char bytes[200];
+  explicit Record(uint32_t version) {
+    std::memset(bytes, 0xCC, sizeof bytes);
+    std::memcpy(bytes, &version, sizeof version);
+  }
+  std::string Text(size_t offset) const { return reinterpret_cast<const char*>(bytes + offset); }
+  float Float(size_t offset) const {
+    float value;
+    std::memcpy(&value, bytes + offset, sizeof value);
+    return value;
+  }
+  bool Untouched(size_t from, size_t to) const {
+    return std::all_of(bytes + from, bytes + to, [](unsigned char b) { return b == 0xCC; });
+  }
+  // The bytes of a text field after its terminator are the host's.
+  bool TextFieldIs(size_t offset, size_t capacity, const std::string& text) const {
+    return Text(offset) == text && Untouched(offset + text.size() + 1, offset + capacity);
+  }
+};
+
+TEST_F(PluginTest, FirstCountLoadsTheFileAndBindsTwiceLaterCountsBindOnceAndReadNothing) {
+  Load(kThreeSources);
+  EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
+  EXPECT_THAT(CallsWithoutQueries(), ElementsAre("Init", "GetCounterAttribute 1 2 P",
+                                                 "GetCounterAttribute 2 2 P", "Init"));
+  folder_.WriteConfiguration("[Source0]\nID=0\n");  // not read again
+  library_.ClearCalls();
+  EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
+  EXPECT_THAT(CallsWithoutQueries(), ElementsAre("Init"));
+}
+
+TEST_F(PluginTest, DescriptorAsTheFirstCallLoadsTheConfigurationItself) {
+  Load(kThreeSources);
+  Record record(0x00010002);
+  EXPECT_EQ(plugin_->GetSourceDesc(0, record.bytes), 1);
+  EXPECT_EQ(record.Text(4), "first");
+  EXPECT_THAT(CallsWithoutQueries(), ElementsAre("Init", "GetCounterAttribute 1 2 P",
+                                                 "GetCounterAttribute 2 2 P", "AddCounter 0"));
+  // The file is not read again once sources are loaded.
+  folder_.WriteConfiguration("");
+  EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
+}
+
+TEST_F(PluginTest, WithoutSourcesEveryCountReadsTheFileAndBindsAgain) {
+  Load("[Settings]\nLoggingLevel=1\n");
+  EXPECT_EQ(plugin_->GetSourcesNum(), 0u);
+  library_.ClearCalls();
+  EXPECT_EQ(plugin_->GetSourcesNum(), 0u);
+  // The empty list is cleared all the same, then bound in the load and again.
+  EXPECT_THAT(CallsWithoutQueries(), ElementsAre("RemoveAllCounters", "Shutdown", "Init", "Init"));
+  EXPECT_THAT(LogLines(), ElementsAre("<time> GetSourcesNum() called", "<time> 0 returned"));
+
+  folder_.WriteConfiguration("[Source0]\nID=2\n");
+  EXPECT_EQ(plugin_->GetSourcesNum(), 1u);
+}
+
+TEST_F(PluginTest, BindingThatFailsLaterKeepsTheSourcesButCountsNone) {
+  Load(kThreeSources);
+  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
+  library_.SetScript(std::string(kThreeCounters) + "init -7\n");
+  std::string logBefore = ReadFile(folder_.log());
+
+  EXPECT_EQ(plugin_->GetSourcesNum(), 0u);
+  EXPECT_EQ(ReadFile(folder_.log()), logBefore);  // no log line for a failed count
+  Record record(0x00010002);
+  EXPECT_EQ(plugin_->GetSourceDesc(2, record.bytes), 1);
+  EXPECT_EQ(record.Text(4), "third");
+  EXPECT_EQ(Bits(plugin_->GetSourceData(2)), Bits(5.0f));
+}
+
+TEST_F(PluginTest, GroupIsWrittenOnlyFromVersion10002) {
+  Load(kThreeSources);
+  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
+
+  for (uint32_t version : {0x00000000u, 0x00010000u, 0x00010001u}) {
+    Record old(version);
+    EXPECT_EQ(plugin_->GetSourceDesc(0, old.bytes), 1);
+    EXPECT_TRUE(old.TextFieldIs(4, 32, "first"));
+    EXPECT_TRUE(old.TextFieldIs(36, 32, "MHz"));
+    EXPECT_EQ(old.Float(68), 100.0f);
+    EXPECT_EQ(old.Float(72), -5.0f);
+    EXPECT_EQ(old.Float(76), 10.0f);
+    EXPECT_TRUE(old.TextFieldIs(80, 64, "Not Available"));
+    EXPECT_TRUE(old.Untouched(144, sizeof old.bytes)) << std::hex << version;
+  }
+  for (uint32_t version : {0x00010002u, 0x00020000u, 0xFFFFFFFFu}) {
+    Record current(version);
+    EXPECT_EQ(plugin_->GetSourceDesc(0, current.bytes), 1);
+    EXPECT_TRUE(current.TextFieldIs(144, 16, "clocks")) << std::hex << version;
+    EXPECT_TRUE(current.Untouched(160, sizeof current.bytes));
+  }
+}
+
+TEST_F(PluginTest, DescriptorOutOfRangeOrWithoutARecordDoesNothing) {
+  Load(kThreeSources);
+  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
+  library_.ClearCalls();
+  for (uint32_t index : {3u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+    Record record(0x00010002);
+    EXPECT_EQ(plugin_->GetSourceDesc(index, record.bytes), 0);
+    EXPECT_TRUE(record.Untouched(4, sizeof record.bytes)) << index;
+  }
+  EXPECT_EQ(plugin_->GetSourceDesc(0, nullptr), 0);
+  EXPECT_THAT(library_.Calls(), ElementsAre());
+}
+
+TEST_F(PluginTest, CapabilityOneAloneIsSupportedWhateverTheFirstArgument) {
+  Load(kThreeSources);
+  for (uint32_t ignored : {0u, 1u, 0xFFFFFFFFu}) {
+    int32_t result = 55;
+    EXPECT_EQ(plugin_->GetSourceCaps(ignored, 1, &result), 1);
+    EXPECT_EQ(result, 1);
+    for (uint32_t capability : {0u, 2u, 0xFFFFFFFFu}) {
+      result = 55;
+      EXPECT_EQ(plugin_->GetSourceCaps(ignored, capability, &result), 0);
+      EXPECT_EQ(result, 55);
+    }
+  }
+  EXPECT_THAT(library_.Calls(), ElementsAre());  // no load, no counter call
+}
+
+TEST_F(PluginTest, ValueBeforeAnyOtherCallIsTheMissingSourceValueWithoutLog) {
+  Load(kThreeSources);
+  EXPECT_EQ(Bits(plugin_->GetSourceData(0)), kNoSourceBits);
+  EXPECT_THAT(library_.Calls(), ElementsAre());
+  EXPECT_FALSE(folder_.HasLog());
+}
+
+TEST_F(PluginTest, ValueOfAMissingSourceIsLoggedWithNoName) {
+  Load(kThreeSources);
+  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
+  library_.ClearCalls();
+  for (uint32_t index : {3u, 0x80000000u, 0xFFFFFFFFu})
+    EXPECT_EQ(Bits(plugin_->GetSourceData(index)), kNoSourceBits) << index;
+  EXPECT_THAT(library_.Calls(), ElementsAre());  // nothing sampled
+  const std::string huge = " -  340282346638528859811704183484516925440.000000";
+  EXPECT_THAT(LogLines(), ElementsAre("<time> GetSourcesNum() called", "<time> 3 returned",
+                                      "<time> GetSourceData(3) - (none)" + huge,
+                                      "<time> GetSourceData(2147483648) - (none)" + huge,
+                                      "<time> GetSourceData(4294967295) - (none)" + huge));
+}
+
+TEST_F(PluginTest, LogStampIsTodaysLocalDateAndTime) {
+  Load(kThreeSources);
+  time_t before = time(nullptr);
+  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
+  time_t after = time(nullptr);
+  std::string line = SplitLines(ReadFile(folder_.log())).at(0);
+  auto stampOf = [](time_t when) {
+    tm local{};
+    localtime_r(&when, &local);
+    char text[32];
+    strftime(text, sizeof text, "%d-%m-%Y, %H:%M:%S.", &local);
+    return std::string(text);
+  };
+  EXPECT_THAT(line.substr(0, 21), testing::AnyOf(stampOf(before), stampOf(after)));
+  EXPECT_THAT(line.substr(21), testing::MatchesRegex("[0-9][0-9][0-9] GetSourcesNum\\(\\) called"));
+}
+
+TEST_F(PluginTest, LoggingLevelZeroLeavesAnOldLogAsItWas) {
+  std::string configuration = kThreeSources;
+  configuration.replace(configuration.find("LoggingLevel=1"), 14, "LoggingLevel=0");
+  WriteFile(folder_.log(), "an old log\n");
+  Load(configuration);
+  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
+  plugin_->GetSourceData(0);
+  EXPECT_EQ(ReadFile(folder_.log()), "an old log\n");
+}
+
+TEST_F(PluginTest, EveryCountStartsTheLogAfreshAndADeletedLogIsStartedAgain) {
+  Load(kThreeSources);
+  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
+  plugin_->GetSourceData(0);
+  EXPECT_THAT(LogLines(), ElementsAre("<time> GetSourcesNum() called", "<time> 3 returned",
+                                      "<time> GetSourceData(0) - first -  300.000000"));
+  fs::remove(folder_.log());
+  plugin_->GetSourceData(1);
+  EXPECT_THAT(LogLines(), ElementsAre("<time> GetSourceData(1) - second -  25.000000"));
+  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
+  EXPECT_THAT(LogLines(), ElementsAre("<time> GetSourcesNum() called", "<time> 3 returned"));
+}
+
+TEST_F(PluginTest, LineIsDroppedWhileAnotherWriterHoldsTheLog) {
+  Load(kThreeSources);
+  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
+  int other = open(folder_.log().c_str(), O_WRONLY);
+  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+
+  EXPECT_EQ(Bits(plugin_->GetSourceData(0)), Bits(300.0f));
+  EXPECT_EQ(plugin_->GetSourcesNum(), 3u);  // nor is the held log emptied
+  close(other);
+  plugin_->GetSourceData(2);
+  EXPECT_THAT(LogLines(), ElementsAre("<time> GetSourcesNum() called", "<time> 3 returned",
+                                      "<time> GetSourceData(2) - third -  5.000000"));
+}
+
+TEST_F(PluginTest, FailingLogWriteIsDroppedAndTheCallAnswersAsUsual) {
+  Load(kThreeSources);
+  fs::create_symlink("/dev/full", folder_.log());  // opens, but every write fails
+  EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
+  EXPECT_EQ(Bits(plugin_->GetSourceData(1)), Bits(25.0f));
+}
+
+TEST_F(PluginTest, RenamedPluginReadsAndLogsUnderItsOwnName) {
+  PluginFolder renamed("monitor.so");
+  WriteFile(renamed / "kestrel.cfg", "[Source0]\nID=0\n");
+  renamed.WriteConfiguration("[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n[Source1]\nID=1\n");
+  library_.SetScript(kThreeCounters);
+  LoadedPlugin plugin(renamed.plugin());
+  EXPECT_EQ(plugin.GetSourcesNum(), 2u);
+  EXPECT_TRUE(fs::exists(renamed / "monitor.log"));
+  EXPECT_FALSE(fs::exists(renamed / "kestrel.log"));
+}
+
+// The host may have chosen a locale with a decimal comma; the plug-in's
+// numbers are read and written with a point all the same.
+TEST_F(PluginTest, DecimalCommaLocaleOfTheHostChangesNoNumber) {
+  ScratchDir locales;
+  std::string build =
+      "localedef -i de_DE -f UTF-8 " + (locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+  if (std::system(build.c_str()) != 0) GTEST_SKIP() << "cannot build a de_DE locale here";
+  setenv("LOCPATH", locales.path().c_str(), 1);
+  ASSERT_NE(setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 2.5);
+  ASSERT_STREQ(probe, "2,5");  // the locale is in force
+
+  Load("[Settings]\nLoggingLevel=1\n[Source0]\nID=1\nName=q\nMaxLimit=12.5 MHz\n");
+  ASSERT_EQ(plugin_->GetSourcesNum(), 1u);
+  Record record(0x00010002);
+  EXPECT_EQ(plugin_->GetSourceDesc(0, record.bytes), 1);
+  EXPECT_EQ(record.Float(68), 12.5f);
+  EXPECT_EQ(Bits(plugin_->GetSourceData(0)), Bits(25.0f));
+  EXPECT_EQ(LogLines().back(), "<time> GetSourceData(0) - q -  25.000000");
+  setlocale(LC_ALL, "C");
+}
+
+}  // namespace

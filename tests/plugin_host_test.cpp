@@ -1,0 +1,104 @@
+// The plug-in loaded by kestrelhost, a real host process, with the
+// counter-library double behind it. Each folder under plugin/ is one case:
+//   kestrel.cfg  the configuration beside the plug-in (absent: none)
+//   script       the double's script (absent: Init succeeds, no counters)
+//   args         kestrelhost's options, one a line (absent: --polls 1)
+//   stdout       kestrelhost's expected output, byte for byte
+//   calls        the expected call record, without the loader's
+//                NVPMQueryInterface lines (each binding shows as its Init)
+//   log          the expected log, time stamps written as "<time> " (absent:
+//                no log file may appear)
+// Values appear in the output as their bit patterns, so they are compared
+// exactly.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "counter_double.h"
+#include "plugin_under_test.h"
+#include "process.h"
+#include "scratch.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+const fs::path kCases = KESTREL_PLUGIN_CASES;
+
+std::vector<std::string> CaseNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(kCases))
+    if (entry.is_directory()) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Optional(const fs::path& path) { return fs::exists(path) ? ReadFile(path) : ""; }
+
+std::string CallsWithoutQueries(const CounterDouble& library) {
+  std::string calls;
+  for (const std::string& line : SplitLines(library.NormalizedCalls()))
+    if (line.rfind("NVPMQueryInterface ", 0) != 0) calls += line + "\n";
+  return calls;
+}
+
+class PluginCase : public testing::TestWithParam<std::string> {};
+
+TEST_P(PluginCase, OutputCallsAndLogMatch) {
+  const fs::path dir = kCases / GetParam();
+  CounterDouble library;
+  library.SetScript(Optional(dir / "script"));
+  PluginFolder folder;
+  if (fs::exists(dir / "kestrel.cfg")) fs::copy_file(dir / "kestrel.cfg", folder.configuration());
+
+  ProgramOptions options;
+  options.arguments = {folder.plugin().string(), "--interval", "0"};
+  std::vector<std::string> args = SplitLines(Optional(dir / "args"));
+  if (args.empty()) args = {"--polls", "1"};
+  options.arguments.insert(options.arguments.end(), args.begin(), args.end());
+
+  ProgramRun run = RunProgram(KESTRELHOST, options);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, ReadFile(dir / "stdout"));
+  if (fs::exists(dir / "calls")) {
+    EXPECT_EQ(CallsWithoutQueries(library), ReadFile(dir / "calls"));
+  }
+  if (fs::exists(dir / "log")) {
+    EXPECT_EQ(LogWithoutTimeStamps(ReadFile(folder.log())), ReadFile(dir / "log"));
+  } else {
+    EXPECT_FALSE(folder.HasLog());
+  }
+}
+
+// What is not a plug-in ends kestrelhost with a message, not a crash.
+TEST(Kestrelhost, RefusesWhatIsNoPluginAndAWrongCommandLine) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+  } cases[] = {
+      {{"/nonexistent/kestrel.so"}, 1},
+      {{std::string(KESTREL_DOUBLES) + "/counterlib/libnvpmapi.so"}, 1},  // lacks the exports
+      {{}, 2},
+      {{"kestrel.so", "--polls", "many"}, 2},
+  };
+  for (const Case& c : cases) {
+    ProgramOptions options;
+    options.arguments = c.arguments;
+    ProgramRun run = RunProgram(KESTRELHOST, options);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exitCode, c.exitCode) << testing::PrintToString(c.arguments);
+    EXPECT_EQ(run.output, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PluginCase, testing::ValuesIn(CaseNames()), [](const auto& info) {
+  std::string name = info.param;
+  for (char& c : name)
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+});
+
+}  // namespace

@@ -1,0 +1,67 @@
+#include "plugin_under_test.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <regex>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testing_support {
+
+PluginFolder::PluginFolder(const std::string& fileName) : plugin_(dir_ / fileName) {
+  fs::copy_file(KESTREL_PLUGIN, plugin_);
+}
+
+fs::path PluginFolder::SameName(const char* extension) const {
+  return fs::path(plugin_).replace_extension(extension);
+}
+
+void PluginFolder::WriteConfiguration(const std::string& text) const {
+  WriteFile(configuration(), text);
+}
+
+std::string LogWithoutTimeStamps(const std::string& log) {
+  static const std::regex stamp(R"(\d\d-\d\d-\d{4}, \d\d:\d\d:\d\d\.\d{3} )");
+  std::string result;
+  for (size_t start = 0; start < log.size();) {
+    size_t end = log.find('\n', start);
+    end = end == std::string::npos ? log.size() : end + 1;
+    std::string line = log.substr(start, end - start);
+    std::smatch match;
+    if (std::regex_search(line, match, stamp, std::regex_constants::match_continuous))
+      line = "<time> " + match.suffix().str();
+    result += line;
+    start = end;
+  }
+  return result;
+}
+
+LoadedPlugin::LoadedPlugin(const fs::path& path) {
+  module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module_ == nullptr) throw std::runtime_error(dlerror());
+  auto resolve = [this](auto& function, const char* name) {
+    function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(module_, name));
+    if (function == nullptr) throw std::runtime_error(std::string("no export ") + name);
+  };
+  resolve(GetSourcesNum, "GetSourcesNum");
+  resolve(GetSourceDesc, "GetSourceDesc");
+  resolve(GetSourceCaps, "GetSourceCaps");
+  resolve(GetSourceData, "GetSourceData");
+}
+
+LoadedPlugin::~LoadedPlugin() { Unload(); }
+
+void LoadedPlugin::Unload() {
+  if (module_ != nullptr) dlclose(module_);
+  module_ = nullptr;
+}
+
+uint32_t Bits(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+}  // namespace testing_support
