@@ -29,18 +29,6 @@ const fs::path kCases = KESTREL_CLI_CASES;
 #define KESTREL_LIBRARY_PATH_VARIABLE "LD_LIBRARY_PATH"
 #endif
 
-// The expected outputs are written with "\n"; a Windows console program
-// writes its line ends as "\r\n".
-std::string AsWritten(const std::string& text) {
-#ifdef _WIN32
-  std::string converted;
-  for (char c : text) converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return converted;
-#else
-  return text;
-#endif
-}
-
 // How the library is loaded is the counter server's business, so the cases
 // about that run on the direct path only.
 std::vector<std::string> CaseNames(bool throughServer) {

@@ -1,16 +1,18 @@
 #include "plugin_under_test.h"
 
-#include <dlfcn.h>
-
 #include <cstring>
 #include <regex>
 #include <stdexcept>
+
+#include "module.h"
+#include "platform.h"
 
 namespace fs = std::filesystem;
 
 namespace testing_support {
 
-PluginFolder::PluginFolder(const std::string& fileName) : plugin_(dir_ / fileName) {
+PluginFolder::PluginFolder(const std::string& fileName)
+    : plugin_(dir_ / (fileName.empty() ? fs::path(KESTREL_PLUGIN).filename().string() : fileName)) {
   fs::copy_file(KESTREL_PLUGIN, plugin_);
 }
 
@@ -39,10 +41,11 @@ std::string LogWithoutTimeStamps(const std::string& log) {
 }
 
 LoadedPlugin::LoadedPlugin(const fs::path& path) {
-  module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module_ == nullptr) throw std::runtime_error(dlerror());
+  module_ = platform::LoadPlugin(path.string().c_str());
+  if (module_ == nullptr) throw std::runtime_error(platform::LastLoadError());
   auto resolve = [this](auto& function, const char* name) {
-    function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(module_, name));
+    function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+        platform::FindExport(module_, name));
     if (function == nullptr) throw std::runtime_error(std::string("no export ") + name);
   };
   resolve(GetSourcesNum, "GetSourcesNum");
@@ -54,7 +57,7 @@ LoadedPlugin::LoadedPlugin(const fs::path& path) {
 LoadedPlugin::~LoadedPlugin() { Unload(); }
 
 void LoadedPlugin::Unload() {
-  if (module_ != nullptr) dlclose(module_);
+  if (module_ != nullptr) platform::UnloadPlugin(module_);
   module_ = nullptr;
 }
 

@@ -13,8 +13,8 @@ namespace testing_support {
 
 class PluginFolder {
  public:
-  // Copies the built plug-in in as `fileName`.
-  explicit PluginFolder(const std::string& fileName = "kestrel.so");
+  // Copies the built plug-in in as `fileName` (by default, its own name).
+  explicit PluginFolder(const std::string& fileName = "");
   void WriteConfiguration(const std::string& text) const;
   std::filesystem::path plugin() const { return plugin_; }
   std::filesystem::path configuration() const { return SameName(".cfg"); }

@@ -42,4 +42,14 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
+std::string AsWritten(const std::string& text) {
+#ifdef _WIN32
+  std::string written;
+  for (char c : text) written += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return written;
+#else
+  return text;
+#endif
+}
+
 }  // namespace testing_support

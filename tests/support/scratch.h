@@ -25,4 +25,8 @@ std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 std::vector<std::string> SplitLines(const std::string& text);
 
+// Expected texts are checked in with "\n" line ends; this is how the
+// system's text files and console output write them ("\r\n" on Windows).
+std::string AsWritten(const std::string& text);
+
 }  // namespace testing_support
