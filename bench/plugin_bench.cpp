@@ -1,31 +1,27 @@
-// The plug-in's costs, against the counter-library double with its call
-// record off. Run it with the double on the search path:
-//   LD_LIBRARY_PATH=build/release/doubles/counterlib build/release/bin/bench_plugin
-//
+// The plug-in's costs:
 //   ThreeCounterCalls        what one poll must make: Sample, GetCounterValue,
 //                            GetCounterAttribute through the table
 //   GetSourceData            one poll through the loaded kestrel.so, log off
 //   GetSourceDataLogged      the same with the log on: one log line more
 //   LoadConfiguration/N      reading N sources, all keys given, from one file
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "counter_api.h"
 #include "data_sources.h"
+#include "module.h"
+#include "platform.h"
 #include "profile.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path scratch;
 std::vector<void*> plugins;  // unloaded before the counter library's own teardown
 
 void Write(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
@@ -35,19 +31,20 @@ using GetSourceDataFn = float (*)(uint32_t);
 
 // A copy of the plug-in in a folder of its own, with `configuration` beside it.
 GetSourceDataFn LoadPlugin(const std::string& folder, const std::string& configuration) {
-  fs::path dir = scratch / folder;
+  fs::path dir = bench::Scratch() / folder;
   fs::create_directories(dir);
   fs::copy_file(KESTREL_PLUGIN, dir / "kestrel.so", fs::copy_options::overwrite_existing);
   Write(dir / "kestrel.cfg", configuration);
-  void* plugin = dlopen((dir / "kestrel.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* plugin = platform::LoadPlugin((dir / "kestrel.so").c_str());
   if (plugin == nullptr) return nullptr;
   plugins.push_back(plugin);
-  auto count = reinterpret_cast<GetSourcesNumFn>(dlsym(plugin, "GetSourcesNum"));
+  auto count = reinterpret_cast<GetSourcesNumFn>(platform::FindExport(plugin, "GetSourcesNum"));
   if (count == nullptr || count() != 1) return nullptr;
-  return reinterpret_cast<GetSourceDataFn>(dlsym(plugin, "GetSourceData"));
+  return reinterpret_cast<GetSourceDataFn>(platform::FindExport(plugin, "GetSourceData"));
 }
 
 void ThreeCounterCalls(benchmark::State& state) {
+  bench::UseDirectPath();
   uint64_t value = 0, cycles = 0, type = 0;
   for (auto _ : state) {
     uint32_t count = 0;
@@ -79,7 +76,8 @@ void GetSourceDataLogged(benchmark::State& state) {
 
 void LoadConfiguration(benchmark::State& state) {
   const auto sources = static_cast<int>(state.range(0));
-  fs::path path = scratch / ("sources-" + std::to_string(sources) + ".cfg");
+  bench::UseDirectPath();
+  fs::path path = bench::Scratch() / ("sources-" + std::to_string(sources) + ".cfg");
   std::string text = "[Settings]\nLoggingLevel=0\n";
   for (int i = 0; i < sources; ++i) {
     text += "[Source" + std::to_string(i) + "]\nID=0\nName=Source number " + std::to_string(i) +
@@ -99,25 +97,13 @@ void LoadConfiguration(benchmark::State& state) {
 BENCHMARK(ThreeCounterCalls);
 BENCHMARK(GetSourceData);
 BENCHMARK(GetSourceDataLogged);
-BENCHMARK(LoadConfiguration)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(LoadConfiguration)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// Unloaded before the counter library's own teardown at exit.
+const struct UnloadPlugins {
+  ~UnloadPlugins() {
+    for (void* plugin : plugins) platform::UnloadPlugin(plugin);
+  }
+} unloadPlugins;
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  unsetenv("KESTREL_DOUBLE_CALLS");  // no call record: measure the calls alone
-  char folder[] = "/tmp/kestrel-bench-plugin-XXXXXX";
-  if (mkdtemp(folder) == nullptr) return 1;
-  scratch = folder;
-  Write(scratch / "script", "counter 1 300 9 busy\n");
-  setenv("KESTREL_DOUBLE_SCRIPT", (scratch / "script").c_str(), 1);
-  if (BindCounterApi() != 0) {
-    std::fprintf(stderr, "cannot bind the counter-library double: is it on LD_LIBRARY_PATH?\n");
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  for (void* plugin : plugins) dlclose(plugin);
-  fs::remove_all(scratch);
-  return 0;
-}

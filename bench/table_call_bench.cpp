@@ -1,12 +1,10 @@
-// A counter call through CounterApiTable (slot, then the forwarder's jump)
-// against a direct call of the same library function. Run it with the
-// counter-library double on the search path:
-//   LD_LIBRARY_PATH=build/release/doubles/counterlib build/release/bin/bench_table_call
+// A counter call through CounterApiTable (the slot, then the forwarder's
+// jump) against a direct call of the same library function, and the same
+// table call on the server path, where a bridge makes one virtual call on
+// the counter-server double.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
-
+#include "bench_support.h"
 #include "counter_api.h"
 #include "platform.h"
 
@@ -14,8 +12,8 @@ namespace {
 
 using GetCounterValueFn = int32_t(KESTREL_CDECL*)(uint32_t, uint32_t, uint64_t*, uint64_t*);
 
-// The library's own function, the way a program without the table would
-// call it: through the pointer NVPMQueryInterface hands out.
+// The library's own function, called the way a program without the table
+// would: through the pointer NVPMQueryInterface hands out.
 GetCounterValueFn LibraryGetCounterValue() {
   using Query = void*(KESTREL_CDECL*)(uint32_t);
   void* library = platform::LoadLibraryByName(platform::kCounterLibraryFileName);
@@ -41,26 +39,19 @@ void TableCall(benchmark::State& state) {
   }
 }
 
+void DirectPathTableCall(benchmark::State& state) {
+  bench::UseDirectPath();
+  TableCall(state);
+}
+
+void ServerPathTableCall(benchmark::State& state) {
+  bench::UseServerPath();
+  TableCall(state);
+  bench::UseDirectPath();
+}
+
 BENCHMARK(DirectCall);
-BENCHMARK(TableCall);
+BENCHMARK(DirectPathTableCall);
+BENCHMARK(ServerPathTableCall);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  unsetenv("KESTREL_DOUBLE_CALLS");  // no call record: measure the calls alone
-  char script[] = "/tmp/kestrel-bench-XXXXXX";
-  int fd = mkstemp(script);
-  FILE* file = fdopen(fd, "w");
-  std::fputs("counter 1 300 9 busy\n", file);
-  std::fclose(file);
-  setenv("KESTREL_DOUBLE_SCRIPT", script, 1);
-  if (BindCounterApi() != 0) {
-    std::fprintf(stderr, "cannot bind the counter-library double: is it on LD_LIBRARY_PATH?\n");
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::remove(script);
-  return 0;
-}
