@@ -5,10 +5,12 @@
 //   null ID                         NVPMQueryInterface answers null for ID (hex)
 //   counter TYPE VALUE CYCLES NAME  a counter: attribute 2, value, cycles, name
 //   fail FUNCTION CODE [INDEX]      FUNCTION returns CODE (for one counter only)
+//   sleep FUNCTION MS               FUNCTION, once recorded, waits MS ms
 //   # ...                           a comment
 // The script is read again whenever the Init identifier is queried.
 // Every call it receives is appended, with its arguments, as one line to the
 // file named in KESTREL_DOUBLE_CALLS (pointers as 0x... or null).
+#include <chrono>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform_abi.h"
@@ -41,11 +44,18 @@ struct Failure {
   uint32_t index = 0;
 };
 
+// A call that takes its time, so that a test can act while it is running.
+struct Pause {
+  std::string function;
+  int milliseconds = 0;
+};
+
 struct Script {
   int32_t initResult = 0;
   std::vector<uint32_t> nullIdentifiers;
   std::vector<Counter> counters;
   std::vector<Failure> failures;
+  std::vector<Pause> pauses;
 };
 
 Script ReadScript(const char* path) {
@@ -73,6 +83,10 @@ Script ReadScript(const char* path) {
       words >> failure.function >> failure.code;
       if (words >> failure.index) failure.anyIndex = false;
       script.failures.push_back(failure);
+    } else if (directive == "sleep") {
+      Pause pause;
+      words >> pause.function >> pause.milliseconds;
+      script.pauses.push_back(pause);
     }
   }
   return script;
@@ -115,6 +129,9 @@ std::string P(const void* pointer) {
 }
 
 int32_t ScriptedFailure(const char* function, uint32_t index = 0) {
+  for (const Pause& pause : TheScript().pauses)
+    if (pause.function == function)
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause.milliseconds));
   for (const Failure& failure : TheScript().failures)
     if (failure.function == function && (failure.anyIndex || failure.index == index))
       return failure.code;

@@ -1,0 +1,202 @@
+#include "counter_server_object.h"
+
+#include <new>
+
+#include "counter_api.h"
+#include "local_server.h"
+
+namespace kestrelsrv {
+
+namespace {
+
+static_assert(sizeof(SampleRecord) == sizeof(CounterSampleRecord));
+
+// What the proxy/stub carries for GetCounterName's buffer.
+constexpr uint32_t kNameBufferSize = 200;
+
+class CounterServerObject final : public ICounterServer {
+ public:
+  CounterServerObject() { ObjectCreated(); }
+  CounterServerObject(const CounterServerObject&) = delete;
+  CounterServerObject& operator=(const CounterServerObject&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_ICounterServer) {
+      *object = static_cast<ICounterServer*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    LONG left = InterlockedDecrement(&references_);
+    if (left == 0) {
+      delete this;
+      ObjectReleased();
+    }
+    return left;
+  }
+
+  // The interface derives from IDispatch only because its clients expect
+  // that layout; nobody calls it by name.
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (count == nullptr) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    return E_NOTIMPL;
+  }
+
+  // Init binds this process's table; in a 64-bit process that is always the
+  // direct path to the counter library.
+  HRESULT STDMETHODCALLTYPE Init(INT32* result) override {
+    *result = BindCounterApi();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Shutdown(INT32* result) override {
+    *result = CounterApiTable.Shutdown();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall0(UINT32 value, INT32* result) override {
+    *result = CounterApiTable.CounterCall0(value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE AddCounter(UINT32 index, INT32* result) override {
+    *result = CounterApiTable.AddCounter(index);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE RemoveAllCounters(INT32* result) override {
+    *result = CounterApiTable.RemoveAllCounters();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall9(UINT32 value, INT32* result) override {
+    *result = CounterApiTable.CounterCall9(value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall3(UINT32 value, INT32* result) override {
+    *result = CounterApiTable.CounterCall3(value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall4(INT32* result) override {
+    *result = CounterApiTable.CounterCall4();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall5(UINT32 value, INT32* result) override {
+    *result = CounterApiTable.CounterCall5(value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall6(UINT32 value, INT32* result) override {
+    *result = CounterApiTable.CounterCall6(value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall7(UINT32 value, INT32* result) override {
+    *result = CounterApiTable.CounterCall7(value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall8(UINT32 value, INT32* result) override {
+    *result = CounterApiTable.CounterCall8(value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall10(UINT32 a, UINT32 b, UINT32 c, UINT32 d,
+                                          INT32* result) override {
+    *result = CounterApiTable.CounterCall10(a, b, c, d);
+    return S_OK;
+  }
+  // The stub holds exactly one record for the library to fill, so the
+  // library is told that it has room for at most one, whatever the client's
+  // capacity said. The count it stores goes back to the client.
+  HRESULT STDMETHODCALLTYPE Sample(UINT32 capacity, SampleRecord* samples, UINT32* count,
+                                   INT32* result) override {
+    *count = capacity < 1u ? capacity : 1u;
+    *result = CounterApiTable.Sample(reinterpret_cast<CounterSampleRecord*>(samples), count);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall18(UINT32 value, INT32* result) override {
+    *result = CounterApiTable.CounterCall18(value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetNumCounters(UINT32* count, INT32* result) override {
+    *result = CounterApiTable.GetNumCounters(count);
+    return S_OK;
+  }
+  // The stub's buffer is exactly as large as every client's, so a larger
+  // length from a client must not reach the library.
+  HRESULT STDMETHODCALLTYPE GetCounterName(UINT32 index, char name[kNameBufferSize], UINT32* length,
+                                           INT32* result) override {
+    if (*length > kNameBufferSize) *length = kNameBufferSize;
+    *result = CounterApiTable.GetCounterName(index, name, length);
+#ifdef KESTREL_TEST_SERVER_OVERLONG_NAMES
+    // The test build's fault: a length far larger than the buffer it got.
+    *length = 64 * 1024;
+#endif
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CounterCall14(UINT32 a, UINT32 b, INT32* result) override {
+    *result = CounterApiTable.CounterCall14(a, b);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetCounterAttribute(UINT32 index, UINT32 attribute, UINT64* value,
+                                                INT32* result) override {
+    *result = CounterApiTable.GetCounterAttribute(index, attribute, value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetCounterValue(UINT32 index, UINT32 object, UINT64* value,
+                                            UINT64* cycles, INT32* result) override {
+    *result = CounterApiTable.GetCounterValue(index, object, value, cycles);
+    return S_OK;
+  }
+
+ private:
+  ~CounterServerObject() = default;
+  LONG references_ = 1;
+};
+
+// One factory for the life of the process; its own references do not
+// count, only the objects it makes and the locks taken on it.
+class Factory final : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+      *object = static_cast<IClassFactory*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    auto* server = new (std::nothrow) CounterServerObject;
+    if (server == nullptr) return E_OUTOFMEMORY;
+    HRESULT result = server->QueryInterface(riid, object);
+    server->Release();
+    return result;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    kestrelsrv::LockServer(lock != FALSE);
+    return S_OK;
+  }
+};
+
+}  // namespace
+
+IClassFactory* CounterServerFactory() {
+  static Factory factory;
+  return &factory;
+}
+
+}  // namespace kestrelsrv

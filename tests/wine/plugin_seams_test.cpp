@@ -1,0 +1,103 @@
+// The plug-in's Windows seams, in a test program that plays the monitoring
+// host (its executable exports GetHostAppID): the log's sharing rule, its
+// CRLF line ends and local time stamps, and the file names taken from the
+// module's own path.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "counter_double.h"
+#include "plugin_under_test.h"
+#include "scratch.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+using testing::ElementsAre;
+
+extern "C" __declspec(dllexport) uint32_t GetHostAppID() { return 7; }
+
+namespace {
+
+const char* const kTwoSources =
+    "[Settings]\r\nLoggingLevel=1\r\n[Source0]\r\nID=0\r\nName=first\r\n[Source1]\r\nID=1\r\n";
+
+class WindowsPlugin : public testing::Test {
+ protected:
+  void SetUp() override {
+    library_.SetScript("counter 1 300 1 raw\ncounter 0 1 4 quarter\n");
+    folder_.WriteConfiguration(kTwoSources);
+    plugin_.emplace(folder_.plugin());
+  }
+  HANDLE OpenLog(DWORD access, DWORD share) const {
+    return CreateFileA(folder_.log().string().c_str(), access, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  std::vector<std::string> LogLines() const {
+    return SplitLines(LogWithoutTimeStamps(ReadFile(folder_.log())));
+  }
+
+  CounterDouble library_;
+  PluginFolder folder_;
+  std::optional<LoadedPlugin> plugin_;
+};
+
+TEST_F(WindowsPlugin, LogLinesEndInCrLfAndCarryTheLocalTime) {
+  SYSTEMTIME before, after;
+  GetLocalTime(&before);
+  ASSERT_EQ(plugin_->GetSourcesNum(), 2u);
+  GetLocalTime(&after);
+  std::string log = ReadFile(folder_.log());
+  EXPECT_THAT(SplitLines(LogWithoutTimeStamps(log)),
+              ElementsAre("<time> GetSourcesNum() called\r", "<time> 2 returned\r"));
+  for (size_t at = log.find('\n'); at != std::string::npos; at = log.find('\n', at + 1))
+    EXPECT_EQ(log[at - 1], '\r');
+  auto stamp = [](const SYSTEMTIME& t) {
+    char text[32];
+    snprintf(text, sizeof text, "%02d-%02d-%04d, %02d:%02d:%02d", t.wDay, t.wMonth, t.wYear,
+             t.wHour, t.wMinute, t.wSecond);
+    return std::string(text);
+  };
+  EXPECT_THAT(log.substr(0, 20), testing::AnyOf(stamp(before), stamp(after)));
+}
+
+TEST_F(WindowsPlugin, ASecondWriterMakesTheLineDropAReaderDoesNot) {
+  ASSERT_EQ(plugin_->GetSourcesNum(), 2u);
+  HANDLE writer = OpenLog(GENERIC_WRITE, FILE_SHARE_READ);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Bits(plugin_->GetSourceData(0)), Bits(300.0f));
+  EXPECT_EQ(plugin_->GetSourcesNum(), 2u);  // nor is the held log emptied
+  CloseHandle(writer);
+
+  HANDLE reader = OpenLog(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Bits(plugin_->GetSourceData(1)), Bits(25.0f));
+  CloseHandle(reader);
+  EXPECT_THAT(LogLines(), ElementsAre("<time> GetSourcesNum() called\r", "<time> 2 returned\r",
+                                      "<time> GetSourceData(1) - quarter -  25.000000\r"));
+}
+
+TEST_F(WindowsPlugin, DescribesSourcesInAHostWhoseExecutableExportsGetHostAppID) {
+  unsigned char record[200] = {};
+  uint32_t version = 0x00010002;
+  memcpy(record, &version, sizeof version);
+  EXPECT_EQ(plugin_->GetSourceDesc(0, record), 1);
+  EXPECT_STREQ(reinterpret_cast<char*>(record + 4), "first");
+}
+
+TEST(WindowsPluginName, ARenamedPluginReadsAndLogsUnderItsOwnName) {
+  CounterDouble library;
+  library.SetScript("counter 1 300 1 raw\n");
+  PluginFolder renamed("monitor.dll");
+  WriteFile(renamed / "kestrel.cfg", "[Source0]\r\nID=0\r\n");
+  renamed.WriteConfiguration("[Settings]\r\nLoggingLevel=1\r\n[Source0]\r\nID=0\r\n[Source1]\r\nID=0\r\n");
+  LoadedPlugin plugin(renamed.plugin());
+  EXPECT_EQ(plugin.GetSourcesNum(), 2u);
+  EXPECT_TRUE(fs::exists(renamed / "monitor.log"));
+  EXPECT_FALSE(fs::exists(renamed / "kestrel.log"));
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+#include "server_support.h"
+
+#include <tlhelp32.h>
+
+#include <stdexcept>
+
+#include "process.h"
+
+namespace testing_support {
+
+std::vector<DWORD> ServerProcessesOfThisProcess(bool anyBuild) {
+  std::vector<DWORD> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (entry.th32ParentProcessID == GetCurrentProcessId() &&
+        (_stricmp(entry.szExeFile, "kestrelsrv.exe") == 0 ||
+         (anyBuild && _strnicmp(entry.szExeFile, "kestrelsrv_", 11) == 0)))
+      found.push_back(entry.th32ProcessID);
+  CloseHandle(snapshot);
+  return found;
+}
+
+HANDLE OpenTheServerProcess() {
+  std::vector<DWORD> servers = ServerProcessesOfThisProcess();
+  if (servers.size() != 1)
+    throw std::runtime_error("expected one kestrelsrv.exe, found " +
+                             std::to_string(servers.size()));
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, servers[0]);
+  if (process == nullptr) throw std::runtime_error("cannot open kestrelsrv.exe");
+  return process;
+}
+
+void Kill(HANDLE process) {
+  TerminateProcess(process, 99);
+  WaitForSingleObject(process, 10000);
+}
+
+void EndServersOfThisProcess() {
+  for (DWORD id : ServerProcessesOfThisProcess(true)) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    if (process == nullptr) continue;
+    if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) Kill(process);
+    CloseHandle(process);
+  }
+}
+
+int RunServerProgram(const std::string& program, const std::vector<std::string>& arguments) {
+  ProgramOptions options;
+  options.arguments = arguments;
+  return RunProgram(program, options).exitCode;
+}
+
+HRESULT ConnectTo(const CLSID& served, ICounterServer** server) {
+  *server = nullptr;
+  IUnknown* unknown = nullptr;
+  HRESULT result =
+      CoCreateInstance(served, nullptr, 23, IID_IUnknown, reinterpret_cast<void**>(&unknown));
+  if (FAILED(result)) return result;
+  result = OleRun(unknown);
+  if (SUCCEEDED(result))
+    result = unknown->QueryInterface(IID_ICounterServer, reinterpret_cast<void**>(server));
+  unknown->Release();
+  return result;
+}
+
+GuardedBytes::GuardedBytes(size_t size) {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  size_t page = system.dwPageSize;
+  size_t usable = (size + page - 1) / page * page;
+  pages_ = VirtualAlloc(nullptr, usable + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (pages_ == nullptr) throw std::runtime_error("VirtualAlloc failed");
+  auto* base = static_cast<char*>(pages_);
+  DWORD previous = 0;
+  if (!VirtualProtect(base + usable, page, PAGE_NOACCESS, &previous))
+    throw std::runtime_error("VirtualProtect failed");
+  data_ = base + usable - size;
+}
+
+GuardedBytes::~GuardedBytes() { VirtualFree(pages_, 0, MEM_RELEASE); }
+
+std::string RegistryText(HKEY root, const std::string& key, const char* name, REGSAM view) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE | view, &handle) != ERROR_SUCCESS)
+    return "<missing>";
+  char value[1024] = {};
+  DWORD size = sizeof value - 1;
+  DWORD type = 0;
+  LONG status =
+      RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(handle);
+  return status == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<missing>";
+}
+
+}  // namespace testing_support
