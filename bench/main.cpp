@@ -98,8 +98,10 @@ class FiguresReporter : public benchmark::ConsoleReporter {
   void Difference(const char* figure, const char* measured, const char* baseline) const {
     if (!Have(measured, baseline)) return;
     double m = nanoseconds_.at(measured), b = nanoseconds_.at(baseline);
+    std::string added = "+";
+    added += Human(m - b);
     std::printf("%-56s %10s %10s %10s\n", figure, Human(m).c_str(), Human(b).c_str(),
-                ("+" + Human(m - b)).c_str());
+                added.c_str());
   }
 
   std::map<std::string, double> nanoseconds_;
