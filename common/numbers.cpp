@@ -65,6 +65,12 @@ bool IsHuge(const char* begin, const char* end) {
 }  // namespace
 
 bool ParseLeadingInt(const char* text, int32_t* value) {
+  const char* end;
+  return ParseLeadingInt(text, value, &end);
+}
+
+bool ParseLeadingInt(const char* text, int32_t* value, const char** end) {
+  *end = text;
   const char* p = text;
   while (IsBlank(*p)) ++p;
   bool negative = false;
@@ -73,24 +79,32 @@ bool ParseLeadingInt(const char* text, int32_t* value) {
   uint32_t magnitude = 0;
   while (IsDigit(*p)) magnitude = magnitude * 10u + static_cast<uint32_t>(*p++ - '0');
   *value = static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
+  *end = p;
   return true;
 }
 
 bool ParseLeadingFloat(const char* text, float* value) {
+  const char* end;
+  return ParseLeadingFloat(text, value, &end);
+}
+
+bool ParseLeadingFloat(const char* text, float* value, const char** end) {
+  *end = text;
   const char* p = text;
   while (IsBlank(*p)) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = (*p++ == '-');
-  const char* end = EndOfDecimalNumber(p);
-  if (end == p) return false;
+  const char* numberEnd = EndOfDecimalNumber(p);
+  if (numberEnd == p) return false;
   float magnitude = 0.0f;
   // from_chars rounds correctly and ignores the locale.
-  std::errc error = std::from_chars(p, end, magnitude, std::chars_format::general).ec;
+  std::errc error = std::from_chars(p, numberEnd, magnitude, std::chars_format::general).ec;
   if (error == std::errc::result_out_of_range)
-    magnitude = IsHuge(p, end) ? std::numeric_limits<float>::infinity() : 0.0f;
+    magnitude = IsHuge(p, numberEnd) ? std::numeric_limits<float>::infinity() : 0.0f;
   else if (error != std::errc())
     return false;
   *value = negative ? -magnitude : magnitude;
+  *end = numberEnd;
   return true;
 }
 

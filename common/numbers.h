@@ -20,6 +20,11 @@ bool ParseLeadingInt(const char* text, int32_t* value);
 // false, leaving `*value` untouched, when `text` does not begin with one.
 bool ParseLeadingFloat(const char* text, float* value);
 
+// The same two, also storing in `*end` where the number ends (`text` itself
+// when there is none), so that a caller can tell "12.5" from "12.5 MHz".
+bool ParseLeadingInt(const char* text, int32_t* value, const char** end);
+bool ParseLeadingFloat(const char* text, float* value, const char** end);
+
 // Formats `value` as printf's "%f" does: fixed notation, six decimals, a
 // point as separator ("inf", "nan" for those). Writes at most `size` - 1
 // characters and a terminator; returns the number of characters written.

@@ -10,6 +10,10 @@ namespace platform {
 class ProfileFile;
 }
 
+// What the loader reads an "ID" or a number into: a longer value is cut to
+// one character less before it is parsed.
+inline constexpr uint32_t kValueBufferSize = 260;
+
 // One configured source. Every text is NUL-terminated within its field.
 struct KESTREL_DATA_SOURCE_DESC {
   char id[32];           // key "ID": the counter index as decimal text

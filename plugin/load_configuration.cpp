@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kValueBufferSize = 260;  // what a number or an ID is read into
 constexpr uint32_t kCounterNameSize = 200;  // what the counter API writes a name into
 constexpr uint32_t kTypeAttribute = 2;      // non-zero: raw counter; zero: percentage
 constexpr int32_t kLastPosition = 0x7FFFFFFF;

@@ -1,47 +1,15 @@
 #include "profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
 
 #include "ini.h"
+#include "text_file.h"
 
 namespace platform {
 
 namespace {
-
-// A configuration file is a few kilobytes; a larger one reads as unreadable
-// rather than filling memory.
-constexpr size_t kLargestFile = 64u << 20;
-
-// The whole file, or nothing when it cannot be read. Only a regular file is
-// read: a FIFO would block the host, a device would never end.
-std::string ReadWholeFile(const char* path) {
-  std::string content;
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return content;
-  struct stat status {};
-  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-    char chunk[65536];
-    for (;;) {
-      ssize_t got = read(fd, chunk, sizeof chunk);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0 || content.size() + static_cast<size_t>(got) > kLargestFile) {
-        content.clear();
-        break;
-      }
-      if (got == 0) break;
-      content.append(chunk, static_cast<size_t>(got));
-    }
-  }
-  close(fd);
-  return content;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
@@ -81,7 +49,9 @@ struct ProfileFile::Contents {
 
 ProfileFile::ProfileFile(const char* path) {
   try {
-    contents_.reset(new Contents{ReadWholeFile(path)});
+    std::string text;
+    ReadConfigurationText(path, &text, nullptr);  // what cannot be read reads as empty
+    contents_.reset(new Contents{std::move(text)});
   } catch (const std::bad_alloc&) {
     contents_.reset();  // no memory for it: as if the file could not be read
   }

@@ -1,0 +1,146 @@
+// Findings about the file's lines and sections: what the reader skips, and
+// sections that the plug-in never reads.
+#include "check.h"
+#include "ini_lines.h"
+
+namespace ini = platform::ini;
+
+namespace {
+
+// Lines that begin with ";" or "#" are the usual comments. The reader has no
+// comments, but such a line holds no key the plug-in reads either.
+bool IsComment(std::string_view text) {
+  return !text.empty() && (text.front() == ';' || text.front() == '#');
+}
+
+// Line 1 as its author sees it: without the byte-order mark it may begin with.
+std::string_view WithoutMark(const CheckContext& context, int line, std::string_view text) {
+  if (line == 1 && context.scan.byteOrderMark) return ini::Strip(context.scan.lineAfterMark);
+  return text;
+}
+
+// The mark keeps a section or a key on line 1 from being seen: the
+// byte-order mark finding says so, and no other finding is made for it.
+bool HiddenByMark(const CheckContext& context, int line) {
+  if (line != 1 || !context.scan.byteOrderMark) return false;
+  ini::Line after = ini::ParseLine(context.scan.lineAfterMark);
+  return after.kind == ini::Line::Kind::kSection ||
+         (after.kind == ini::Line::Kind::kKey && !IsComment(after.name));
+}
+
+// A name that is close to what the plug-in reads: [Setings], [Source 1],
+// [Sources2], [Source01].
+std::string Suggestion(std::string_view name) {
+  if (EditDistance(name, "Settings") <= 2) return "[Settings]";
+  size_t digits = name.size();
+  while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
+  std::string_view number = name.substr(digits);
+  while (number.size() > 1 && number.front() == '0') number.remove_prefix(1);
+  if (number.empty() || EditDistance(name.substr(0, digits), "Source") > 2) return "";
+  std::optional<int32_t> position = SourcePosition("Source" + std::string(number));
+  return position ? Bracketed(SourceSectionName(*position)) : "";
+}
+
+}  // namespace
+
+void CheckByteOrderMark(const CheckContext& context) {
+  if (!HiddenByMark(context, 1)) return;
+  context.findings.Add(
+      1, "byte-order-mark",
+      "the file begins with a UTF-8 byte-order mark, which the plug-in reads as part of this "
+      "line, so " + Quoted(ini::Strip(context.scan.lineAfterMark)) +
+          " is not seen: save the file without the mark, or begin it with a comment line");
+}
+
+void CheckIgnoredLines(const CheckContext& context) {
+  for (const IgnoredLine& ignored : context.scan.ignored) {
+    std::string_view text = WithoutMark(context, ignored.line, ignored.text);
+    if (text.empty() || IsComment(text) || HiddenByMark(context, ignored.line)) continue;
+    if (text.front() == '[') {
+      context.findings.Add(ignored.line, "ignored-line",
+                           Quoted(text) +
+                               " has no closing \"]\": the plug-in ignores this line, and the "
+                               "keys below it belong to the section before it");
+    } else {
+      context.findings.Add(ignored.line, "ignored-line",
+                           Quoted(text) +
+                               " is neither a section nor a key (it has no \"=\"): the plug-in "
+                               "ignores it; a comment line begins with \";\"");
+    }
+  }
+}
+
+void CheckKeysBeforeSections(const CheckContext& context) {
+  for (const KeyLine& key : context.scan.keysBeforeSections) {
+    if (IsComment(WithoutMark(context, key.line, key.name)) || HiddenByMark(context, key.line))
+      continue;
+    context.findings.Add(key.line, "unknown-key",
+                         Quoted(key.name) +
+                             " stands before any section, so the plug-in never reads it");
+  }
+}
+
+void CheckUnknownSections(const CheckContext& context) {
+  for (const SectionBlock& section : context.scan.sections) {
+    if (ini::SameName(section.name, "Settings") || SourcePosition(section.name)) continue;
+    std::string suggestion = Suggestion(section.name);
+    if (!suggestion.empty()) {
+      context.findings.Add(section.line, "unknown-section",
+                           Bracketed(section.name) +
+                               " is not a section the plug-in reads: did you mean " + suggestion +
+                               "? Everything in it is ignored");
+    } else {
+      context.findings.Add(section.line, "unknown-section",
+                           Bracketed(section.name) +
+                               " is not a section the plug-in reads (it reads [Settings], "
+                               "[Source0], [Source1], ...): everything in it is ignored");
+    }
+  }
+}
+
+void CheckRepeatedSections(const CheckContext& context) {
+  for (const SectionBlock& section : context.scan.sections) {
+    if (!section.repeated()) continue;
+    if (!ini::SameName(section.name, "Settings") && !SourcePosition(section.name)) continue;
+    context.findings.Add(section.line, "duplicate-section",
+                         Bracketed(section.name) + " appears again (first at line " +
+                             std::to_string(section.firstLine) +
+                             "): only the first is read, so everything in this one is ignored");
+  }
+}
+
+// Sources are read from Source0 up to the first section without an ID;
+// numbered sections after that are never looked at.
+void CheckListEnd(const CheckContext& context) {
+  const std::string end = Bracketed(SourceSectionName(context.listEnd));
+  const SectionBlock* last = context.sources.back();
+  std::string why = "there is no " + end + ", and the list of sources ends at the first missing number";
+  if (last != nullptr) {
+    const KeyLine* id = FirstKey(*last, "ID");
+    if (id != nullptr) {
+      context.findings.Add(id->line, "list-end",
+                           "ID is empty, so the list of sources ends here: " + end +
+                               " is never read");
+      why = "the list of sources ends at " + end + ", whose ID is empty (line " +
+            std::to_string(id->line) + ")";
+    } else {
+      context.findings.Add(last->line, "list-end",
+                           end + " has no ID, so the list of sources ends here: this section "
+                                 "is never read");
+      why = "the list of sources ends at " + end + " (line " + std::to_string(last->line) +
+            "), which has no ID";
+    }
+  }
+  bool anySource = last != nullptr;
+  for (const SectionBlock& section : context.scan.sections) {
+    std::optional<int32_t> position = SourcePosition(section.name);
+    if (!position) continue;
+    anySource = true;
+    if (*position <= context.listEnd || section.repeated()) continue;
+    context.findings.Add(section.line, "never-read",
+                         Bracketed(section.name) + " is never read: " + why);
+  }
+  if (context.listEnd == 0 && !anySource)
+    context.findings.Add(1, "no-sources",
+                         "there is no section [Source0]: the plug-in offers no sources");
+}

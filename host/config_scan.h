@@ -1,0 +1,52 @@
+// A configuration file seen line by line, by the reader's own rules
+// (platform/ini_lines.h): where every section and key stands, the repeated
+// ones included, which the reader's lookups hide. Everything points into the
+// text given, which must outlive the scan.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct KeyLine {
+  std::string_view name;   // trimmed, as written
+  std::string_view value;  // as the reader gives it: trimmed, unquoted
+  bool quoted;
+  int line;
+};
+
+struct SectionBlock {
+  std::string_view name;  // trimmed, as written
+  int line;
+  int firstLine;  // where the first section of this name stands: the one that is read
+  std::vector<KeyLine> keys;
+  bool repeated() const { return firstLine != line; }
+};
+
+// A line that is neither blank nor a section nor a key: the reader skips it.
+struct IgnoredLine {
+  std::string_view text;  // without leading blanks
+  int line;
+};
+
+struct ConfigScan {
+  std::vector<KeyLine> keysBeforeSections;
+  std::vector<SectionBlock> sections;  // in file order
+  std::vector<IgnoredLine> ignored;
+  // The file begins with a UTF-8 byte-order mark, which the reader takes as
+  // part of line 1; `lineAfterMark` is the rest of that line.
+  bool byteOrderMark = false;
+  std::string_view lineAfterMark;
+
+  // The first section of that name (in any case), or null.
+  const SectionBlock* Find(std::string_view name) const;
+
+  std::unordered_map<std::string, size_t> first;  // by lower-case name, into sections
+};
+
+ConfigScan ScanConfiguration(std::string_view text);
+
+// The first key of that name (in any case) in `section`, or null: the one
+// the reader gives.
+const KeyLine* FirstKey(const SectionBlock& section, std::string_view name);

@@ -1,0 +1,179 @@
+// kestrelhost init [--out FILE]: asks the counter library, through the
+// counter table as the programs do, for every counter and writes a complete
+// configuration with one source per counter, to standard output or FILE.
+// `kestrelhost check` finds nothing to report in what it writes.
+//
+// Exit status: 0 written; 1 the counter library cannot be asked, or FILE
+// exists already or cannot be written; 2 a wrong command line.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "commands.h"
+#include "counter_api.h"
+#include "counters.h"
+#include "data_sources.h"
+#include "ini_lines.h"
+
+namespace {
+
+constexpr uint32_t kNameBufferSize = 200;  // what the programs ask a name into
+constexpr uint32_t kTypeAttribute = 2;     // non-zero: raw counter; zero: percentage
+constexpr size_t kLongestName = sizeof(KESTREL_DATA_SOURCE_DESC::name) - 1;
+
+// Every comment line begins with ";" and holds no "=": the reader ignores it.
+const char kHeader[] =
+    "; Format: a line [Name] opens a section; a key, an equals sign and a value\n"
+    "; on one line set a key. Names match in any case; blanks around names and\n"
+    "; values are dropped, and so is one pair of quotes around a value. A line\n"
+    "; without an equals sign is ignored, like this one. A semicolon is an\n"
+    "; ordinary character: a key line that begins with one still sets a key,\n"
+    "; though of a name that the plug-in never reads. Of a key or a section\n"
+    "; given twice only the first counts.\n"
+    ";\n"
+    "; [Settings]\n"
+    ";   LoggingLevel  0: no log. Any other number: the plug-in writes its log\n"
+    ";                 beside it, under its own name with .log.\n"
+    ";\n"
+    "; [Source0], [Source1], ...: one section per source, in the order the host\n"
+    "; shows them, numbered from 0 without gaps: the first section without an\n"
+    "; ID ends the list. To drop a source, remove its section and renumber the\n"
+    "; sections after it.\n"
+    ";   ID         the counter's index, as kestrelcli lists them\n"
+    ";   Name       the name the host shows, at most 31 characters (without\n"
+    ";              it: the counter's own name)\n"
+    ";   Dim        the units, at most 31 characters (without it: Raw for a\n"
+    ";              raw counter, % for a percentage counter)\n"
+    ";   MaxLimit   the host's upper display limit (without it: 0)\n"
+    ";   MinLimit   the host's lower display limit (without it: 0)\n"
+    ";   GridDim    the host's grid step (without it: 0)\n"
+    ";   Group      the group the host files the source under, at most 15\n"
+    ";              characters\n"
+    ";   ModType    how the reading v is changed with the factor f: 1 v * f,\n"
+    ";              2 v / f, 3 f / v, 4 v + f, 5 v - f, 6 f - v; no ModType,\n"
+    ";              or any other number, leaves it unchanged\n"
+    ";   ModFactor  the factor f\n"
+    "; Numbers are decimal, with a point; a number followed by text reads as\n"
+    "; the number alone, and a value that is not a number reads as 0.\n";
+
+bool ParseInitOptions(int argc, char** argv, const char** out) {
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc && *out == nullptr)
+      *out = argv[++i];
+    else
+      return false;
+  }
+  return true;
+}
+
+// The name as a value that reads back as exactly the name the host shows:
+// cut to its field, and quoted where the reader would otherwise drop blanks
+// or quotes at its ends, or where a ";" after a blank would look like a
+// comment to `check`. Line ends cannot be written; they become blanks.
+std::string NameValue(std::string name) {
+  for (char& c : name)
+    if (c == '\n' || c == '\r') c = ' ';
+  if (name.size() > kLongestName) name.resize(kLongestName);
+  bool needsQuotes =
+      !name.empty() &&
+      (platform::ini::IsBlank(name.front()) || platform::ini::IsBlank(name.back()) ||
+       (name.size() >= 2 && (name.front() == '"' || name.front() == '\'') &&
+        name.back() == name.front()) ||
+       name.find(" ;") != std::string::npos || name.find("\t;") != std::string::npos);
+  return needsQuotes ? "\"" + name + "\"" : name;
+}
+
+std::string SourceSection(uint32_t counter) {
+  const std::string index = std::to_string(counter);
+  char name[kNameBufferSize];
+  uint32_t length = kNameBufferSize;
+  int32_t nameResult = CounterApiTable.GetCounterName(counter, name, &length);
+  name[kNameBufferSize - 1] = '\0';  // a library that forgets the terminator
+  uint64_t type = 0;
+  int32_t typeResult = CounterApiTable.GetCounterAttribute(counter, kTypeAttribute, &type);
+
+  std::string comment = "; counter " + index;
+  if (typeResult != 0)
+    comment += ": its type cannot be read (code " + ResultCode(typeResult) + "), set Dim";
+  else if (type != 0)
+    comment += ", a raw count: set MaxLimit to the largest reading you expect";
+  else
+    comment += ", a percentage counter";
+  if (nameResult != 0)
+    comment += "; its name cannot be read (code " + ResultCode(nameResult) + "), set Name";
+  else if (std::strlen(name) > kLongestName)
+    comment += "; its name is cut to the 31 characters the host shows";
+
+  std::string section = "\n" + comment + "\n[Source" + index + "]\nID=" + index + "\n";
+  std::string value = nameResult == 0 ? NameValue(name) : "";
+  if (!value.empty()) section += "Name=" + value + "\n";
+  if (typeResult == 0 && type != 0) section += "Dim=Raw\n";
+  if (typeResult == 0 && type == 0) section += "Dim=%\nMinLimit=0\nMaxLimit=100\n";
+  return section;
+}
+
+std::string Configuration(uint32_t count) {
+  std::string text = "; Configuration of the kestrel plug-in, written by \"kestrelhost init\":\n"
+                     "; one source for each of the " + std::to_string(count) +
+                     " counters of the counter library.\n"
+                     "; The plug-in reads the file beside it under its own name with .cfg\n"
+                     "; (kestrel.so or kestrel.dll reads kestrel.cfg). After every change,\n"
+                     "; \"kestrelhost check kestrel.cfg\" tells what the plug-in will make of it.\n"
+                     ";\n";
+  text += kHeader;
+  text += "\n[Settings]\nLoggingLevel=0\n";
+  for (uint32_t counter = 0; counter < count; ++counter) text += SourceSection(counter);
+  return text;
+}
+
+bool Write(const char* path, const std::string& text) {
+  FILE* file = std::fopen(path, "w");
+  if (file == nullptr) return false;
+  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+int RunInit(int argc, char** argv) {
+  const char* out = nullptr;
+  if (!ParseInitOptions(argc, argv, &out)) return Usage();
+  std::error_code ignored;
+  if (out != nullptr && std::filesystem::exists(out, ignored)) {
+    std::fprintf(stderr, "kestrelhost: %s exists already: it is left as it is\n", out);
+    return 1;
+  }
+
+  uint32_t count = 0;
+  std::string why;
+  if (!OpenCounters(&count, &why)) {
+    std::fprintf(stderr, "kestrelhost: cannot list the counters: %s\n", why.c_str());
+    return 1;
+  }
+  if (count == 0) {
+    CloseCounters();
+    std::fprintf(stderr, "kestrelhost: the counter library has no counters: nothing to configure\n");
+    return 1;
+  }
+  std::string text = Configuration(count);
+  CloseCounters();
+
+  if (out == nullptr) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      std::fprintf(stderr, "kestrelhost: cannot write the configuration: %s\n",
+                   std::strerror(errno));
+      return 1;
+    }
+    return 0;
+  }
+  if (!Write(out, text)) {
+    std::fprintf(stderr, "kestrelhost: cannot write %s: %s\n", out, std::strerror(errno));
+    std::remove(out);
+    return 1;
+  }
+  std::printf("kestrelhost: wrote %s, one source for each of the %u counters\n", out, count);
+  return 0;
+}

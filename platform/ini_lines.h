@@ -1,0 +1,39 @@
+// The line-level rules of the configuration format (platform/profile.h lists
+// them), in one place: the reader on systems without Windows' profile
+// functions builds its lookups from them, and `kestrelhost check` walks a
+// file with them line by line, so both see the same sections, keys and
+// values on the same lines.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform::ini {
+
+// The next line of `text`, which loses it and its end (LF, CRLF or CR).
+std::string_view NextLine(std::string_view& text);
+
+struct Line {
+  enum class Kind {
+    kNone,     // no section and no key: blank, or without "=", so ignored
+    kSection,  // "[name]"
+    kKey,      // "key=value"
+  };
+  Kind kind = Kind::kNone;
+  std::string_view text;   // the line without its leading blanks
+  std::string_view name;   // a section's or a key's name, trimmed
+  std::string_view value;  // a key's value as it reads: trimmed, unquoted, up to a NUL
+  bool quoted = false;     // a pair of quotes was removed from the value
+};
+
+Line ParseLine(std::string_view line);
+
+// Blanks are space, tab, vertical tab and form feed.
+bool IsBlank(char c);
+std::string_view Strip(std::string_view text);
+
+// Names match in any case (ASCII letters only, as the profile functions do).
+bool SameName(std::string_view a, std::string_view b);
+std::string LowerName(std::string_view name);
+
+}  // namespace platform::ini
