@@ -24,23 +24,13 @@ namespace {
 
 const fs::path kCases = KESTREL_CHECK_CASES;
 
-std::vector<std::string> CaseNames() {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(kCases))
-    if (entry.is_directory()) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string Optional(const fs::path& path) { return fs::exists(path) ? ReadFile(path) : ""; }
-
 class CheckCase : public testing::TestWithParam<std::string> {};
 
 TEST_P(CheckCase, OutputAndStatusMatch) {
   const fs::path dir = kCases / GetParam();
   CounterDouble library;
-  library.SetScript(Optional(dir / "script"));
-  std::vector<std::string> args = SplitLines(Optional(dir / "args"));
+  library.SetScript(ReadIfPresent(dir / "script"));
+  std::vector<std::string> args = SplitLines(ReadIfPresent(dir / "args"));
   if (args.empty()) args = {"kestrel.cfg"};
   args.insert(args.begin(), "check");
 
@@ -53,11 +43,6 @@ TEST_P(CheckCase, OutputAndStatusMatch) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CheckCase, testing::ValuesIn(CaseNames()), [](const auto& info) {
-  std::string name = info.param;
-  for (char& c : name)
-    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, CheckCase, testing::ValuesIn(CaseFolders(kCases)), [](const auto& info) { return CaseTestName(info.param); });
 
 }  // namespace

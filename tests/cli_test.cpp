@@ -32,15 +32,11 @@ const fs::path kCases = KESTREL_CLI_CASES;
 // How the library is loaded is the counter server's business, so the cases
 // about that run on the direct path only.
 std::vector<std::string> CaseNames(bool throughServer) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(kCases))
-    if (entry.is_directory() && !(throughServer && fs::exists(entry.path() / "library")))
-      names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
+  std::vector<std::string> names = CaseFolders(kCases);
+  if (throughServer)
+    std::erase_if(names, [](const std::string& name) { return fs::exists(kCases / name / "library"); });
   return names;
 }
-
-std::string Optional(const fs::path& path) { return fs::exists(path) ? ReadFile(path) : ""; }
 
 size_t CountSampleCalls(const CounterDouble& library) {
   size_t samples = 0;
@@ -57,11 +53,11 @@ TEST_P(CliCase, OutputAndCallsMatch) {
   auto [path, name] = GetParam();
   const fs::path dir = kCases / name;
   CounterDouble library;
-  library.SetScript(Optional(dir / "script"));
+  library.SetScript(ReadIfPresent(dir / "script"));
 
   ProgramOptions options;
-  options.arguments = SplitLines(Optional(dir / "args"));
-  std::string which = Optional(dir / "library");
+  options.arguments = SplitLines(ReadIfPresent(dir / "args"));
+  std::string which = ReadIfPresent(dir / "library");
   which.erase(which.find_last_not_of("\n") + 1);
   if (!which.empty())
     options.environment[KESTREL_LIBRARY_PATH_VARIABLE] = std::string(KESTREL_DOUBLES) + "/" + which;
@@ -84,10 +80,7 @@ TEST_P(CliCase, OutputAndCallsMatch) {
 }
 
 std::string CaseName(const testing::TestParamInfo<CliCase::ParamType>& info) {
-  std::string name = std::get<1>(info.param);
-  for (char& c : name)
-    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-  return name;
+  return CaseTestName(std::get<1>(info.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(Direct, CliCase,

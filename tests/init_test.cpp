@@ -34,30 +34,13 @@ namespace {
 
 const fs::path kCases = KESTREL_INIT_CASES;
 
-std::vector<std::string> CaseNames() {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(kCases))
-    if (entry.is_directory()) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string Optional(const fs::path& path) { return fs::exists(path) ? ReadFile(path) : ""; }
-
-std::string CallsWithoutQueries(const CounterDouble& library) {
-  std::string calls;
-  for (const std::string& line : SplitLines(library.NormalizedCalls()))
-    if (line.rfind("NVPMQueryInterface ", 0) != 0) calls += line + "\n";
-  return calls;
-}
-
 class InitCase : public testing::TestWithParam<std::string> {};
 
 TEST_P(InitCase, OutputAndCallsMatch) {
   const fs::path dir = kCases / GetParam();
   CounterDouble library;
-  library.SetScript(Optional(dir / "script"));
-  std::string which = Optional(dir / "library");
+  library.SetScript(ReadIfPresent(dir / "script"));
+  std::string which = ReadIfPresent(dir / "library");
   which.erase(which.find_last_not_of('\n') + 1);
   std::string folder = which == "none"       ? ""
                        : which == "noexport" ? Doubles("noexport")
@@ -67,9 +50,9 @@ TEST_P(InitCase, OutputAndCallsMatch) {
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitCode, std::stoi(ReadFile(dir / "status")));
   EXPECT_EQ(run.out, ReadFile(dir / "stdout"));
-  EXPECT_EQ(run.err, Optional(dir / "stderr"));
+  EXPECT_EQ(run.err, ReadIfPresent(dir / "stderr"));
   if (fs::exists(dir / "calls")) {
-    EXPECT_EQ(CallsWithoutQueries(library), ReadFile(dir / "calls"));
+    EXPECT_EQ(library.CallsWithoutQueries(), ReadFile(dir / "calls"));
   }
   // What init writes, check passes with nothing to report.
   if (run.exitCode == 0) {
@@ -81,12 +64,7 @@ TEST_P(InitCase, OutputAndCallsMatch) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, InitCase, testing::ValuesIn(CaseNames()), [](const auto& info) {
-  std::string name = info.param;
-  for (char& c : name)
-    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, InitCase, testing::ValuesIn(CaseFolders(kCases)), [](const auto& info) { return CaseTestName(info.param); });
 
 struct Counter {
   std::string name;

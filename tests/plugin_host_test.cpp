@@ -28,23 +28,6 @@ namespace {
 
 const fs::path kCases = KESTREL_PLUGIN_CASES;
 
-std::vector<std::string> CaseNames() {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(kCases))
-    if (entry.is_directory()) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string Optional(const fs::path& path) { return fs::exists(path) ? ReadFile(path) : ""; }
-
-std::string CallsWithoutQueries(const CounterDouble& library) {
-  std::string calls;
-  for (const std::string& line : SplitLines(library.NormalizedCalls()))
-    if (line.rfind("NVPMQueryInterface ", 0) != 0) calls += line + "\n";
-  return calls;
-}
-
 // The expected outputs name the plug-in kestrel.so; on Windows it is kestrel.dll.
 std::string WithPluginName(std::string text, const PluginFolder& folder) {
   const std::string checkedIn = "kestrel.so";
@@ -60,13 +43,13 @@ class PluginCase : public testing::TestWithParam<std::string> {};
 TEST_P(PluginCase, OutputCallsAndLogMatch) {
   const fs::path dir = kCases / GetParam();
   CounterDouble library;
-  library.SetScript(Optional(dir / "script"));
+  library.SetScript(ReadIfPresent(dir / "script"));
   PluginFolder folder;
   if (fs::exists(dir / "kestrel.cfg")) fs::copy_file(dir / "kestrel.cfg", folder.configuration());
 
   ProgramOptions options;
   options.arguments = {folder.plugin().string(), "--interval", "0"};
-  std::vector<std::string> args = SplitLines(Optional(dir / "args"));
+  std::vector<std::string> args = SplitLines(ReadIfPresent(dir / "args"));
   if (args.empty()) args = {"--polls", "1"};
   options.arguments.insert(options.arguments.end(), args.begin(), args.end());
 
@@ -75,7 +58,7 @@ TEST_P(PluginCase, OutputCallsAndLogMatch) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.output, AsWritten(WithPluginName(ReadFile(dir / "stdout"), folder)));
   if (fs::exists(dir / "calls")) {
-    EXPECT_EQ(CallsWithoutQueries(library), ReadFile(dir / "calls"));
+    EXPECT_EQ(library.CallsWithoutQueries(), ReadFile(dir / "calls"));
   }
   if (fs::exists(dir / "log")) {
     EXPECT_EQ(LogWithoutTimeStamps(ReadFile(folder.log())), AsWritten(ReadFile(dir / "log")));
@@ -106,11 +89,6 @@ TEST(Kestrelhost, RefusesWhatIsNoPluginAndAWrongCommandLine) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PluginCase, testing::ValuesIn(CaseNames()), [](const auto& info) {
-  std::string name = info.param;
-  for (char& c : name)
-    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, PluginCase, testing::ValuesIn(CaseFolders(kCases)), [](const auto& info) { return CaseTestName(info.param); });
 
 }  // namespace

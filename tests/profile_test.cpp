@@ -22,14 +22,6 @@ namespace {
 
 const fs::path kCases = KESTREL_PROFILE_CASES;
 
-std::vector<std::string> CaseNames() {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(kCases))
-    if (entry.is_directory()) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::vector<std::string> Fields(const std::string& text) {
   std::vector<std::string> fields;
   std::istringstream stream(text);
@@ -68,11 +60,6 @@ TEST_P(ProfileCase, LookupsGiveTheExpectedValues) {
   EXPECT_EQ(results, ReadFile(dir / "expected"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ProfileCase, testing::ValuesIn(CaseNames()), [](const auto& info) {
-  std::string name = info.param;
-  for (char& c : name)
-    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, ProfileCase, testing::ValuesIn(CaseFolders(kCases)), [](const auto& info) { return CaseTestName(info.param); });
 
 }  // namespace

@@ -36,6 +36,13 @@ std::string CounterDouble::NormalizedCalls() const {
   return std::regex_replace(ReadFile(calls_), pointer, "P");
 }
 
+std::string CounterDouble::CallsWithoutQueries() const {
+  std::string calls;
+  for (const std::string& line : SplitLines(NormalizedCalls()))
+    if (line.rfind("NVPMQueryInterface ", 0) != 0) calls += line + "\n";
+  return calls;
+}
+
 void CounterDouble::ClearCalls() { WriteFile(calls_, ""); }
 
 std::string RecordedPointer(const void* pointer) {

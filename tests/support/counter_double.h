@@ -22,6 +22,9 @@ class CounterDouble {
   // The call record with every pointer written as P, for comparing with a
   // checked-in expectation.
   std::string NormalizedCalls() const;
+  // The normalised record without the loader's NVPMQueryInterface lines:
+  // each binding shows as its Init.
+  std::string CallsWithoutQueries() const;
   // Forgets the calls received so far.
   void ClearCalls();
   const std::filesystem::path& callsPath() const { return calls_; }

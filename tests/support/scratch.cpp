@@ -1,6 +1,8 @@
 #include "scratch.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -40,6 +42,24 @@ std::vector<std::string> SplitLines(const std::string& text) {
   std::string line;
   while (std::getline(stream, line)) lines.push_back(line);
   return lines;
+}
+
+std::vector<std::string> CaseFolders(const std::filesystem::path& root) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(root))
+    if (entry.is_directory()) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string ReadIfPresent(const std::filesystem::path& path) {
+  return std::filesystem::exists(path) ? ReadFile(path) : "";
+}
+
+std::string CaseTestName(std::string name) {
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
 }
 
 std::string AsWritten(const std::string& text) {
