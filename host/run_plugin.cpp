@@ -6,28 +6,15 @@
 
 #include "commands.h"
 #include "module.h"
+#include "monitoring_source_desc.h"
 #include "platform.h"
 #include "platform_abi.h"
 
 namespace {
 
-constexpr uint32_t kDescriptorVersion = 0x00010002;  // the first with a group
-
-// The host's descriptor record, as the plug-in fills it.
-struct SourceDescriptor {
-  uint32_t version;
-  char name[32];
-  char units[32];
-  float maxLimit;
-  float minLimit;
-  float gridDim;
-  char description[64];
-  char group[16];
-};
-
 struct Plugin {
   uint32_t(KESTREL_CDECL* GetSourcesNum)();
-  int32_t(KESTREL_CDECL* GetSourceDesc)(uint32_t, SourceDescriptor*);
+  int32_t(KESTREL_CDECL* GetSourceDesc)(uint32_t, MonitoringSourceDesc*);
   int32_t(KESTREL_CDECL* GetSourceCaps)(uint32_t, uint32_t, int32_t*);
   float(KESTREL_CDECL* GetSourceData)(uint32_t);
 };
@@ -97,8 +84,8 @@ void DescribeSources(const Plugin& plugin, uint32_t count) {
   std::printf("%-3s %-31s %-12s %12s %12s %12s  %-15s %-8s %s\n", "#", "Name", "Units", "Min",
               "Max", "Grid", "Group", "Counter", "Description");
   for (uint32_t index = 0; index < count; ++index) {
-    SourceDescriptor desc{};
-    desc.version = kDescriptorVersion;
+    MonitoringSourceDesc desc{};
+    desc.version = kFirstVersionWithGroup;
     int32_t enabled = plugin.GetSourceDesc(index, &desc);
     std::printf("%-3" PRIu32 " %-31s %-12s %12g %12g %12g  %-15s %-8s %s\n", index, desc.name,
                 desc.units, desc.minLimit, desc.maxLimit, desc.gridDim, desc.group,

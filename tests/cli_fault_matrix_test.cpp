@@ -8,14 +8,13 @@
 
 #include <algorithm>
 
+#include "call_failures.h"
 #include "counter_double.h"
 #include "process.h"
 
 using namespace testing_support;
 
 namespace {
-
-enum class Failure { DirectCode, ServerCallFails, ServerCallFailsAfterStoringCode };
 
 struct Call {
   const char* name;       // the library function, and the server method
@@ -70,12 +69,7 @@ TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
   ProgramOptions options;
   options.arguments = {call.mode};
   std::string script = "counter 1 300 9 busy\n";
-  if (failure == Failure::DirectCode) {
-    script += name == "Init" ? "init -9\n" : "fail " + name + " -9\n";
-  } else {
-    options.environment["KESTREL_SERVER_FAULT"] =
-        failure == Failure::ServerCallFails ? name : name + ",21";
-  }
+  MakeCallFail(name, failure, script, options);
   library.SetScript(script);
   // Two readings: the second shows what the calls answer after the failure.
   if (!sampleAll) options.sendKeyWhen = [](const std::string& output) { return Readings(output) >= 2; };
@@ -108,16 +102,13 @@ TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
 
 std::string CellName(const testing::TestParamInfo<CliFaultMatrix::ParamType>& info) {
   const Call& call = std::get<0>(info.param);
-  const char* failure[] = {"code", "com", "com_and_code"};
   return std::string(call.name) + "_" + (std::string(call.mode) == "sample" ? "sample_" : "") +
-         failure[static_cast<int>(std::get<1>(info.param))];
+         FailureName(std::get<1>(info.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, CliFaultMatrix,
                          testing::Combine(testing::ValuesIn(kCalls),
-                                          testing::Values(Failure::DirectCode,
-                                                          Failure::ServerCallFails,
-                                                          Failure::ServerCallFailsAfterStoringCode)),
+                                          EveryFailure()),
                          CellName);
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "call_failures.h"
 #include "counter_double.h"
 #include "process.h"
 #include "scratch.h"
@@ -16,8 +17,6 @@ namespace fs = std::filesystem;
 using namespace testing_support;
 
 namespace {
-
-enum class Failure { DirectCode, ServerCallFails, ServerCallFailsAfterStoringCode };
 
 // Bit patterns of the readings.
 const std::string k25 = "0x41C80000";    // the source's reading, 25 %
@@ -60,12 +59,7 @@ TEST_P(PluginFaultMatrix, FailingCallGivesItsDocumentedResult) {
   std::string script = "counter 0 1 4 quarter\n";
   ProgramOptions options;
   options.arguments = {(folder / "kestrel.so").string(), "--polls", "2", "--interval", "0"};
-  if (direct) {
-    script += name == "Init" ? "init -9\n" : "fail " + name + " -9\n";
-  } else {
-    options.environment["KESTREL_SERVER_FAULT"] =
-        failure == Failure::ServerCallFails ? name : name + ",21";
-  }
+  MakeCallFail(name, failure, script, options);
   library.SetScript(script);
 
   ProgramRun run = RunProgram(KESTRELHOST, options);
@@ -80,16 +74,13 @@ TEST_P(PluginFaultMatrix, FailingCallGivesItsDocumentedResult) {
 }
 
 std::string CellName(const testing::TestParamInfo<PluginFaultMatrix::ParamType>& info) {
-  const char* failure[] = {"code", "com", "com_and_code"};
   return std::string(std::get<0>(info.param).name) + "_" +
-         failure[static_cast<int>(std::get<1>(info.param))];
+         FailureName(std::get<1>(info.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, PluginFaultMatrix,
                          testing::Combine(testing::ValuesIn(kCalls),
-                                          testing::Values(Failure::DirectCode,
-                                                          Failure::ServerCallFails,
-                                                          Failure::ServerCallFailsAfterStoringCode)),
+                                          EveryFailure()),
                          CellName);
 
 }  // namespace
