@@ -111,14 +111,11 @@ bool ParseCheckOptions(int argc, char** argv, CheckOptions* options) {
 }
 
 // The reader would take such a file apart at every NUL byte, whatever it is
-// meant to be; a file saved as UTF-16 is the usual way to get one.
+// meant to be; a file saved as UTF-16 without its byte-order mark is the
+// usual way to get one.
 bool IsText(const std::string& text, std::string* why) {
   size_t nul = text.find('\0');
   if (nul == std::string::npos) return true;
-  if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) {
-    *why = "it is saved as UTF-16: save it as plain text (ANSI, or UTF-8 without a byte-order mark)";
-    return false;
-  }
   std::string_view rest(text.data(), nul);
   int line = 0;
   while (!rest.empty()) {
@@ -155,8 +152,7 @@ std::optional<uint32_t> CounterCount() {
 }
 
 void RunChecks(const CheckContext& context) {
-  CheckByteOrderMark(context);
-  CheckIgnoredLines(context);
+  CheckBareKeys(context);
   CheckKeysBeforeSections(context);
   CheckUnknownSections(context);
   CheckRepeatedSections(context);

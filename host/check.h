@@ -52,8 +52,7 @@ std::string Bracketed(std::string_view name);
 size_t EditDistance(std::string_view a, std::string_view b);
 
 // check_layout.cpp
-void CheckByteOrderMark(const CheckContext& context);
-void CheckIgnoredLines(const CheckContext& context);
+void CheckBareKeys(const CheckContext& context);
 void CheckKeysBeforeSections(const CheckContext& context);
 void CheckUnknownSections(const CheckContext& context);
 void CheckRepeatedSections(const CheckContext& context);

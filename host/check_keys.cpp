@@ -44,7 +44,7 @@ void CheckNamesIn(const CheckContext& context, const SectionBlock& section, bool
   const auto& other = isSettings ? kSourceKeys : kSettingsKeys;
   const std::string where = Bracketed(section.name);
   for (const KeyLine& key : section.keys) {
-    if (IsOneOf(key.name, own) || IsCommentedOut(key.name)) continue;
+    if (IsOneOf(key.name, own) || IsCommentedOut(key.name) || key.bare) continue;
     std::string_view match = CloseMatch(key.name, own);
     if (key.name.empty()) {
       context.findings.Add(key.line, "unknown-key",

@@ -13,21 +13,6 @@ bool IsComment(std::string_view text) {
   return !text.empty() && (text.front() == ';' || text.front() == '#');
 }
 
-// Line 1 as its author sees it: without the byte-order mark it may begin with.
-std::string_view WithoutMark(const CheckContext& context, int line, std::string_view text) {
-  if (line == 1 && context.scan.byteOrderMark) return ini::Strip(context.scan.lineAfterMark);
-  return text;
-}
-
-// The mark keeps a section or a key on line 1 from being seen: the
-// byte-order mark finding says so, and no other finding is made for it.
-bool HiddenByMark(const CheckContext& context, int line) {
-  if (line != 1 || !context.scan.byteOrderMark) return false;
-  ini::Line after = ini::ParseLine(context.scan.lineAfterMark);
-  return after.kind == ini::Line::Kind::kSection ||
-         (after.kind == ini::Line::Kind::kKey && !IsComment(after.name));
-}
-
 // A name that is close to what the plug-in reads: [Setings], [Source 1],
 // [Sources2], [Source01].
 std::string Suggestion(std::string_view name) {
@@ -43,37 +28,30 @@ std::string Suggestion(std::string_view name) {
 
 }  // namespace
 
-void CheckByteOrderMark(const CheckContext& context) {
-  if (!HiddenByMark(context, 1)) return;
-  context.findings.Add(
-      1, "byte-order-mark",
-      "the file begins with a UTF-8 byte-order mark, which the plug-in reads as part of this "
-      "line, so " + Quoted(ini::Strip(context.scan.lineAfterMark)) +
-          " is not seen: save the file without the mark, or begin it with a comment line");
-}
-
-void CheckIgnoredLines(const CheckContext& context) {
-  for (const IgnoredLine& ignored : context.scan.ignored) {
-    std::string_view text = WithoutMark(context, ignored.line, ignored.text);
-    if (text.empty() || IsComment(text) || HiddenByMark(context, ignored.line)) continue;
-    if (text.front() == '[') {
-      context.findings.Add(ignored.line, "ignored-line",
-                           Quoted(text) +
-                               " has no closing \"]\": the plug-in ignores this line, and the "
-                               "keys below it belong to the section before it");
+void CheckBareKeys(const CheckContext& context) {
+  auto check = [&](const KeyLine& key) {
+    if (!key.bare || IsComment(key.name)) return;
+    if (key.name.front() == '[') {
+      context.findings.Add(key.line, "key-without-value",
+                           Quoted(key.name) +
+                               " has no closing \"]\": it opens no section, so the keys below it "
+                               "belong to the section before it");
     } else {
-      context.findings.Add(ignored.line, "ignored-line",
-                           Quoted(text) +
-                               " is neither a section nor a key (it has no \"=\"): the plug-in "
-                               "ignores it; a comment line begins with \";\"");
+      context.findings.Add(key.line, "key-without-value",
+                           Quoted(key.name) +
+                               " has no \"=\": the plug-in reads it as a key without a value, "
+                               "as if it were missing, and a later key of this name in the "
+                               "section is never read; a comment line begins with \";\"");
     }
-  }
+  };
+  for (const KeyLine& key : context.scan.keysBeforeSections) check(key);
+  for (const SectionBlock& section : context.scan.sections)
+    for (const KeyLine& key : section.keys) check(key);
 }
 
 void CheckKeysBeforeSections(const CheckContext& context) {
   for (const KeyLine& key : context.scan.keysBeforeSections) {
-    if (IsComment(WithoutMark(context, key.line, key.name)) || HiddenByMark(context, key.line))
-      continue;
+    if (IsComment(key.name) || key.bare) continue;
     context.findings.Add(key.line, "unknown-key",
                          Quoted(key.name) +
                              " stands before any section, so the plug-in never reads it");

@@ -48,11 +48,10 @@ std::string CounterRange(uint32_t count) {
          std::to_string(count - 1);
 }
 
-void AddCut(const CheckContext& context, const KeyLine& key, size_t capacity,
-            const std::string& kept) {
+void AddCut(const CheckContext& context, const KeyLine& key, const std::string& kept) {
   context.findings.Add(key.line, "text-cut",
                        std::string(key.name) + " is " + std::to_string(key.value.size()) +
-                           " characters long: only its first " + std::to_string(capacity - 1) +
+                           " characters long: only its first " + std::to_string(kept.size()) +
                            " are kept, " + Quoted(kept));
 }
 
@@ -128,7 +127,7 @@ void CheckIds(const CheckContext& context) {
     if (key == nullptr) return;
     Record source{};
     CopyText(source.id, ReadAsPlugin(context, position, "ID", kValueBufferSize).c_str());
-    if (key->value.size() > sizeof source.id - 1) AddCut(context, *key, sizeof source.id, source.id);
+    if (key->value.size() > sizeof source.id - 1) AddCut(context, *key, source.id);
     int32_t number = 0;
     const char* end = nullptr;
     bool numeric = ParseLeadingInt(source.id, &number, &end);
@@ -160,9 +159,9 @@ void CheckTexts(const CheckContext& context) {
     for (const TextKey& text : keys) {
       const KeyLine* key = FirstKey(section, text.name);
       if (key == nullptr) continue;
-      if (key->value.size() > text.capacity - 1)
-        AddCut(context, *key, text.capacity,
-               ReadAsPlugin(context, position, text.name, text.capacity));
+      // A quoted value that fills its field exactly loses its last character.
+      std::string kept = ReadAsPlugin(context, position, text.name, text.capacity);
+      if (kept != key->value) AddCut(context, *key, kept);
       if (HoldsComment(*key))
         context.findings.Add(key->line, "comment-in-value",
                              std::string(key->name) + " " + Quoted(key->value) +

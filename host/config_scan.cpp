@@ -4,12 +4,6 @@
 
 namespace ini = platform::ini;
 
-namespace {
-
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-}  // namespace
-
 const SectionBlock* ConfigScan::Find(std::string_view name) const {
   auto found = first.find(ini::LowerName(name));
   return found == first.end() ? nullptr : &sections[found->second];
@@ -23,25 +17,21 @@ const KeyLine* FirstKey(const SectionBlock& section, std::string_view name) {
 
 ConfigScan ScanConfiguration(std::string_view text) {
   ConfigScan scan;
-  scan.byteOrderMark = text.substr(0, kByteOrderMark.size()) == kByteOrderMark;
   int number = 0;
   while (!text.empty()) {
     std::string_view raw = ini::NextLine(text);
     ++number;
-    if (number == 1 && scan.byteOrderMark) scan.lineAfterMark = raw.substr(kByteOrderMark.size());
     ini::Line line = ini::ParseLine(raw);
     if (line.kind == ini::Line::Kind::kSection) {
       auto [found, added] = scan.first.try_emplace(ini::LowerName(line.name), scan.sections.size());
       int firstLine = added ? number : scan.sections[found->second].line;
       scan.sections.push_back({line.name, number, firstLine, {}});
     } else if (line.kind == ini::Line::Kind::kKey) {
-      KeyLine key{line.name, line.value, line.quoted, number};
+      KeyLine key{line.name, line.value, line.quoted, line.bare, number};
       if (scan.sections.empty())
         scan.keysBeforeSections.push_back(key);
       else
         scan.sections.back().keys.push_back(key);
-    } else if (!line.text.empty()) {
-      scan.ignored.push_back({line.text, number});
     }
   }
   return scan;

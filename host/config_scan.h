@@ -13,6 +13,7 @@ struct KeyLine {
   std::string_view name;   // trimmed, as written
   std::string_view value;  // as the reader gives it: trimmed, unquoted
   bool quoted;
+  bool bare;  // no "=": a key without a value, which reads as missing
   int line;
 };
 
@@ -24,20 +25,9 @@ struct SectionBlock {
   bool repeated() const { return firstLine != line; }
 };
 
-// A line that is neither blank nor a section nor a key: the reader skips it.
-struct IgnoredLine {
-  std::string_view text;  // without leading blanks
-  int line;
-};
-
 struct ConfigScan {
   std::vector<KeyLine> keysBeforeSections;
   std::vector<SectionBlock> sections;  // in file order
-  std::vector<IgnoredLine> ignored;
-  // The file begins with a UTF-8 byte-order mark, which the reader takes as
-  // part of line 1; `lineAfterMark` is the rest of that line.
-  bool byteOrderMark = false;
-  std::string_view lineAfterMark;
 
   // The first section of that name (in any case), or null.
   const SectionBlock* Find(std::string_view name) const;

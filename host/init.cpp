@@ -23,15 +23,15 @@ constexpr uint32_t kNameBufferSize = 200;  // what the programs ask a name into
 constexpr uint32_t kTypeAttribute = 2;     // non-zero: raw counter; zero: percentage
 constexpr size_t kLongestName = sizeof(KESTREL_DATA_SOURCE_DESC::name) - 1;
 
-// Every comment line begins with ";" and holds no "=": the reader ignores it.
+// Every comment line begins with ";": a key of a name the plug-in never reads.
 const char kHeader[] =
     "; Format: a line [Name] opens a section; a key, an equals sign and a value\n"
     "; on one line set a key. Names match in any case; blanks around names and\n"
-    "; values are dropped, and so is one pair of quotes around a value. A line\n"
-    "; without an equals sign is ignored, like this one. A semicolon is an\n"
-    "; ordinary character: a key line that begins with one still sets a key,\n"
-    "; though of a name that the plug-in never reads. Of a key or a section\n"
-    "; given twice only the first counts.\n"
+    "; values are dropped, and so is one pair of quotes around a value. A key\n"
+    "; without an equals sign reads as missing. A semicolon is an ordinary\n"
+    "; character: a line that begins with one, like this one, is a key of a\n"
+    "; name that the plug-in never reads. Of a key or a section given twice\n"
+    "; only the first counts.\n"
     ";\n"
     "; [Settings]\n"
     ";   LoggingLevel  0: no log. Any other number: the plug-in writes its log\n"
@@ -76,13 +76,16 @@ std::string NameValue(std::string name) {
   for (char& c : name)
     if (c == '\n' || c == '\r') c = ' ';
   if (name.size() > kLongestName) name.resize(kLongestName);
-  bool needsQuotes =
-      !name.empty() &&
-      (platform::ini::IsBlank(name.front()) || platform::ini::IsBlank(name.back()) ||
-       (name.size() >= 2 && (name.front() == '"' || name.front() == '\'') &&
-        name.back() == name.front()) ||
-       name.find(" ;") != std::string::npos || name.find("\t;") != std::string::npos);
-  return needsQuotes ? "\"" + name + "\"" : name;
+  auto needsQuotes = [](const std::string& text) {
+    return !text.empty() &&
+           (platform::ini::IsBlank(text.front()) || platform::ini::IsBlank(text.back()) ||
+            (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
+             text.back() == text.front()) ||
+            text.find(" ;") != std::string::npos || text.find("\t;") != std::string::npos);
+  };
+  // A quoted value that fills its field exactly loses its last character.
+  if (needsQuotes(name) && name.size() == kLongestName) name.pop_back();
+  return needsQuotes(name) ? "\"" + name + "\"" : name;
 }
 
 std::string SourceSection(uint32_t counter) {

@@ -15,20 +15,30 @@ std::string_view NextLine(std::string_view& text);
 
 struct Line {
   enum class Kind {
-    kNone,     // no section and no key: blank, or without "=", so ignored
+    kNone,     // blank: nothing
     kSection,  // "[name]"
-    kKey,      // "key=value"
+    kKey,      // "key=value", or a name alone (see `bare`)
   };
   Kind kind = Kind::kNone;
   std::string_view text;   // the line without its leading blanks
   std::string_view name;   // a section's or a key's name, trimmed
   std::string_view value;  // a key's value as it reads: trimmed, unquoted, up to a NUL
   bool quoted = false;     // a pair of quotes was removed from the value
+  // A line without "=" is a key without a value: it reads as missing, and
+  // as the first of its name it hides any later key of that name.
+  bool bare = false;
 };
 
 Line ParseLine(std::string_view line);
 
-// Blanks are space, tab, vertical tab and form feed.
+// The text of a configuration file as the lines above are read from: a
+// UTF-8 byte-order mark is dropped, and a file that begins with a UTF-16
+// byte-order mark (either byte order) is turned into UTF-8. Any other file
+// is taken byte for byte.
+std::string DecodeText(std::string bytes);
+
+// Blanks are space, tab, vertical tab, form feed, and Ctrl-Z (the old DOS
+// end-of-file mark, which editors still leave at the end of a file).
 bool IsBlank(char c);
 std::string_view Strip(std::string_view text);
 

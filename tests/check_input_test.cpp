@@ -133,11 +133,16 @@ TEST_F(CheckInput, NulBytesMakeABinaryFileAndTheLineIsNamed) {
   ExpectRefused("kestrel.cfg", "it is not a text file: line 2 holds a NUL byte");
 }
 
-TEST_F(CheckInput, AFileSavedAsUtf16IsNamedSo) {
-  WriteFile(dir_ / "kestrel.cfg", "\xFF\xFE[\0S\0o\0u\0r\0c\0e\0\x30\0]\0\n\0"s);
-  ExpectRefused("kestrel.cfg",
-                "it is saved as UTF-16: save it as plain text (ANSI, or UTF-8 without a "
-                "byte-order mark)");
+// With its byte-order mark a UTF-16 file is read as the plug-in reads it;
+// without one it is a file full of NUL bytes.
+TEST_F(CheckInput, AFileSavedAsUtf16IsReadWithItsMarkOnly) {
+  const std::string text = "[\0S\0o\0u\0r\0c\0e\0\x30\0]\0\n\0I\0D\0=\0\x31\0\n\0N\0m\0e\0=\0x\0"s;
+  WriteFile(dir_ / "kestrel.cfg", "\xFF\xFE"s + text);
+  HostRun run = Check("kestrel.cfg");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "kestrel.cfg:3: \"Nme\" is not a key the plug-in reads: did you mean Name?\n");
+  WriteFile(dir_ / "kestrel.cfg", text);
+  ExpectRefused("kestrel.cfg", "it is not a text file: line 1 holds a NUL byte");
 }
 
 TEST_F(CheckInput, RandomBytesNeverCrash) {

@@ -5,6 +5,10 @@
 //              "int SECTION|KEY|FALLBACK"; a string lookup's default is
 //              "<default>"
 //   expected   the lookups with their results, one a line
+// The cases run against the reader of each system: on Windows that is
+// GetPrivateProfileStringA, so the reader of other systems is held to it.
+// `kestrelhost check` walks the same file line by line; it must see every
+// key as the reader gives it.
 #include "profile.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +17,10 @@
 #include <filesystem>
 #include <sstream>
 
+#include "config_scan.h"
+#include "ini_lines.h"
 #include "scratch.h"
+#include "text_file.h"
 
 namespace fs = std::filesystem;
 using namespace testing_support;
@@ -53,11 +60,42 @@ class ProfileCase : public testing::TestWithParam<std::string> {};
 TEST_P(ProfileCase, LookupsGiveTheExpectedValues) {
   const fs::path dir = kCases / GetParam();
   const fs::path input = dir / "input.ini";
-  platform::ProfileFile file(fs::exists(input) ? input.c_str() : (dir / "absent.ini").c_str());
+  platform::ProfileFile file((fs::exists(input) ? input : dir / "absent.ini").string().c_str());
   std::string results;
   for (const std::string& line : SplitLines(ReadFile(dir / "lookups")))
     results += Lookup(file, line) + "\n";
   EXPECT_EQ(results, ReadFile(dir / "expected"));
+}
+
+// Every key as check's scan sees it (the first of its name in the first
+// section of its name; one without "=" reads as missing) is what the reader
+// gives for it.
+TEST_P(ProfileCase, CheckSeesEveryKeyAsTheReaderReadsIt) {
+  const std::string input = (kCases / GetParam() / "input.ini").string();
+  std::string text;
+  if (!platform::ReadConfigurationText(input.c_str(), &text, nullptr)) GTEST_SKIP() << "no file";
+  ConfigScan scan = ScanConfiguration(text);
+  platform::ProfileFile file(input.c_str());
+  auto expectKeys = [&](std::string_view section, const std::vector<KeyLine>& keys) {
+    for (const KeyLine& key : keys) {
+      if (key.name.find('\0') != std::string_view::npos) continue;  // no lookup can name it
+      const KeyLine* first = &key;
+      for (const KeyLine& other : keys)
+        if (platform::ini::SameName(other.name, key.name)) {
+          first = &other;
+          break;
+        }
+      std::string wanted = first->bare ? "<default>" : std::string(first->value);
+      char read[1024];
+      file.ReadString(std::string(section).c_str(), std::string(key.name).c_str(), "<default>",
+                      read, sizeof read);
+      EXPECT_EQ(read, wanted) << "[" << section << "] " << key.name << " on line " << key.line;
+    }
+  };
+  expectKeys("", scan.keysBeforeSections);
+  for (const SectionBlock& section : scan.sections)
+    if (!section.repeated() && !section.name.empty() && section.name.find('\0') == std::string_view::npos)
+      expectKeys(section.name, section.keys);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ProfileCase, testing::ValuesIn(CaseFolders(kCases)), [](const auto& info) { return CaseTestName(info.param); });

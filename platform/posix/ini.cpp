@@ -6,34 +6,33 @@ namespace platform {
 
 IniFile::IniFile(std::string text) : text_(std::move(text)) {
   std::string_view rest = text_;
-  Range* section = nullptr;  // null before any section and in a repeated one: never searched
+  // The keys before any section make a section of their own, named "", so
+  // a later "[]" repeats it.
+  Range* section = &sections_[""];
+  *section = {0, 0};
   while (!rest.empty()) {
     ini::Line line = ini::ParseLine(ini::NextLine(rest));
     if (line.kind == ini::Line::Kind::kSection) {
       auto [found, added] = sections_.try_emplace(ini::LowerName(line.name));
-      section = added ? &found->second : nullptr;
+      section = added ? &found->second : nullptr;  // a repeated section is never searched
       if (section != nullptr)
         section->begin = section->end = static_cast<uint32_t>(entries_.size());
       continue;
     }
     if (section == nullptr || line.kind != ini::Line::Kind::kKey) continue;
-    entries_.push_back({line.name, line.value});
+    entries_.push_back({line.name, line.value, line.quoted, line.bare});
     section->end = static_cast<uint32_t>(entries_.size());
   }
 }
 
-bool IniFile::Find(const char* section, const char* key, std::string_view* value) const {
+const IniFile::Entry* IniFile::Find(const char* section, const char* key) const {
   auto found = sections_.find(ini::LowerName(ini::Strip(section)));
-  if (found == sections_.end()) return false;
+  if (found == sections_.end()) return nullptr;
   std::string_view wanted = ini::Strip(key);
   // The first of duplicate keys wins.
-  for (uint32_t i = found->second.begin; i < found->second.end; ++i) {
-    if (ini::SameName(entries_[i].key, wanted)) {
-      *value = entries_[i].value;
-      return true;
-    }
-  }
-  return false;
+  for (uint32_t i = found->second.begin; i < found->second.end; ++i)
+    if (ini::SameName(entries_[i].key, wanted)) return &entries_[i];
+  return nullptr;
 }
 
 }  // namespace platform

@@ -12,19 +12,24 @@ namespace platform {
 
 class IniFile {
  public:
+  // `text` as ReadConfigurationText gives it.
   explicit IniFile(std::string text);
   IniFile(const IniFile&) = delete;
   IniFile& operator=(const IniFile&) = delete;
 
-  // The value of `key` in the first section named `section`; false when
-  // there is none.
-  bool Find(const char* section, const char* key, std::string_view* value) const;
+  struct Entry {
+    std::string_view key;    // trimmed, as written
+    std::string_view value;  // trimmed, unquoted
+    bool quoted;             // a pair of quotes was removed from `value`
+    bool bare;               // written without "=": it has no value at all
+  };
+
+  // The first entry of `key` in the first section named `section` (keys
+  // before any section stand in the section named ""); null when there is
+  // none.
+  const Entry* Find(const char* section, const char* key) const;
 
  private:
-  struct Entry {
-    std::string_view key;  // trimmed, as written
-    std::string_view value;
-  };
   struct Range {
     uint32_t begin, end;  // into entries_
   };

@@ -11,33 +11,55 @@ namespace platform {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+// The longest text an integer is read from: Windows reads the value into a
+// buffer of 30 characters first, so a longer text is cut before it is parsed.
+constexpr uint32_t kIntegerTextSize = 30;
 
-int HexDigit(char c) {
+int DigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+  return 36;
 }
 
-// Blanks, a sign, then decimal digits or "0x" and hex digits, up to the first
-// other character; wraps around beyond 32 bits.
+// As Windows parses it: control characters and blanks skipped, a sign, then
+// decimal digits, or binary, octal or hex digits after "0b", "0o" or "0x"
+// (lower case only), up to the first other character; wraps around beyond
+// 32 bits.
 int32_t ParseProfileInt(std::string_view text) {
   size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
+  while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   uint32_t base = 10;
-  if (text.substr(i, 2) == "0x" || text.substr(i, 2) == "0X") {
-    base = 16;
-    i += 2;
+  if (text.size() - i >= 2 && text[i] == '0') {
+    char prefix = text[i + 1];
+    base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+    if (base != 10) i += 2;
   }
   uint32_t magnitude = 0;
-  for (int digit;
-       i < text.size() && (digit = HexDigit(text[i])) >= 0 && static_cast<uint32_t>(digit) < base;
-       ++i)
-    magnitude = magnitude * base + static_cast<uint32_t>(digit);
+  for (; i < text.size() && static_cast<uint32_t>(DigitValue(text[i])) < base; ++i)
+    magnitude = magnitude * base + static_cast<uint32_t>(DigitValue(text[i]));
   return static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
+}
+
+// Copies `text` cut to `size` - 1 characters and terminated; returns the
+// length copied.
+uint32_t CopyCut(std::string_view text, char* buffer, uint32_t size) {
+  size_t length = text.size() < size - 1 ? text.size() : size - 1;
+  std::memcpy(buffer, text.data(), length);
+  buffer[length] = '\0';
+  return static_cast<uint32_t>(length);
+}
+
+// A quoted value is copied as Windows copies it: the text after the opening
+// quote, closing quote included, is cut to the buffer, and the last
+// character copied is dropped when the buffer could hold all of it. So a
+// value that fills the buffer exactly loses its last character.
+uint32_t CopyQuoted(std::string_view inner, char* buffer, uint32_t size) {
+  uint32_t length = CopyCut(inner, buffer, size);
+  if (size == inner.size() + 1 && length > 0) buffer[--length] = '\0';
+  return length;
 }
 
 }  // namespace
@@ -62,18 +84,15 @@ ProfileFile::~ProfileFile() = default;
 uint32_t ProfileFile::ReadString(const char* section, const char* key, const char* fallback,
                                  char* buffer, uint32_t size) const {
   if (size == 0) return 0;
-  std::string_view value;
-  if (!contents_ || !contents_->ini.Find(section, key, &value)) value = fallback;
-  size_t length = value.size() < size - 1 ? value.size() : size - 1;
-  std::memcpy(buffer, value.data(), length);
-  buffer[length] = '\0';
-  return static_cast<uint32_t>(length);
+  const IniFile::Entry* entry = contents_ ? contents_->ini.Find(section, key) : nullptr;
+  if (entry == nullptr || entry->bare) return CopyCut(fallback, buffer, size);
+  return entry->quoted ? CopyQuoted(entry->value, buffer, size) : CopyCut(entry->value, buffer, size);
 }
 
 int32_t ProfileFile::ReadInt(const char* section, const char* key, int32_t fallback) const {
-  std::string_view value;
-  if (!contents_ || !contents_->ini.Find(section, key, &value) || value.empty()) return fallback;
-  return ParseProfileInt(value);
+  char text[kIntegerTextSize];
+  if (ReadString(section, key, "", text, sizeof text) == 0) return fallback;
+  return ParseProfileInt(text);
 }
 
 }  // namespace platform

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ini_lines.h"
+
 namespace platform {
 
 namespace {
@@ -61,7 +63,9 @@ bool ReadConfigurationText(const char* path, std::string* text, std::string* why
     }
   }
   close(fd);
-  return read || Fail(text, why, reason);
+  if (!read) return Fail(text, why, reason);
+  *text = ini::DecodeText(std::move(*text));
+  return true;
 }
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "ini_lines.h"
+
 namespace platform {
 
 namespace {
@@ -63,7 +65,9 @@ bool ReadConfigurationText(const char* path, std::string* text, std::string* why
     }
   }
   CloseHandle(file);
-  return reason == nullptr || Fail(text, why, reason);
+  if (reason != nullptr) return Fail(text, why, reason);
+  *text = ini::DecodeText(std::move(*text));
+  return true;
 }
 
 }  // namespace platform
