@@ -78,7 +78,7 @@ KESTREL_EXPORT int32_t KESTREL_CDECL GetSourceDesc(uint32_t index, MonitoringSou
 }
 
 KESTREL_EXPORT int32_t KESTREL_CDECL GetSourceCaps(uint32_t, uint32_t capability, int32_t* result) {
-  if (capability != kCapabilityOne) return 0;
+  if (capability != kCapabilityOne || result == nullptr) return 0;
   *result = 1;
   return 1;
 }
