@@ -192,6 +192,7 @@ TEST_F(PluginTest, CapabilityOneAloneIsSupportedWhateverTheFirstArgument) {
       EXPECT_EQ(result, 55);
     }
   }
+  EXPECT_EQ(plugin_->GetSourceCaps(0, 1, nullptr), 0);  // nothing to fill, as for a descriptor
   EXPECT_THAT(library_.Calls(), ElementsAre());  // no load, no counter call
 }
 
@@ -286,6 +287,27 @@ TEST_F(PluginTest, RenamedPluginReadsAndLogsUnderItsOwnName) {
   EXPECT_EQ(plugin.GetSourcesNum(), 2u);
   EXPECT_TRUE(fs::exists(renamed / "monitor.log"));
   EXPECT_FALSE(fs::exists(renamed / "kestrel.log"));
+}
+
+// The plug-in's own name is the one the host loaded it by, made absolute
+// when it is loaded: a later change of folder moves neither the
+// configuration nor the log, and a link is not followed to its target.
+TEST_F(PluginTest, OwnNameIsTheLoadedNameTakenDownAtLoading) {
+  PluginFolder real;
+  ScratchDir elsewhere;
+  fs::create_directory(elsewhere / "plugins");
+  fs::create_symlink(real.plugin(), elsewhere / "plugins" / "gpu.so");
+  WriteFile(elsewhere / "plugins" / "gpu.cfg", "[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n");
+  real.WriteConfiguration("[Source0]\nID=0\n[Source1]\nID=1\n");
+  library_.SetScript(kThreeCounters);
+  const fs::path before = fs::current_path();
+  fs::current_path(elsewhere.path());
+  LoadedPlugin plugin("plugins/gpu.so");
+  fs::current_path(real.plugin().parent_path());
+  EXPECT_EQ(plugin.GetSourcesNum(), 1u);
+  EXPECT_TRUE(fs::exists(elsewhere / "plugins" / "gpu.log"));
+  EXPECT_FALSE(fs::exists(real.log()));
+  fs::current_path(before);
 }
 
 // The host may have chosen a locale with a decimal comma; the plug-in's

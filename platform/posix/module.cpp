@@ -2,10 +2,12 @@
 
 #include <dlfcn.h>
 #include <link.h>
-#include <stdlib.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
+
+#include "module_name.h"
 
 namespace platform {
 
@@ -41,17 +43,48 @@ bool InMainProgram(const void* address) {
   return search.found;
 }
 
-}  // namespace
-
-bool ModuleFileName(ModuleHandle module, char* path, uint32_t size) {
+// The module's file as its loader names it, made absolute against the
+// working directory as it is now, without resolving links (a plug-in
+// reached through a link is named by the link, as on Windows); empty when
+// there is none.
+std::string FullName(ModuleHandle module, void** base) {
   Dl_info info{};
   if (dladdr(module, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0')
+    return {};
+  *base = info.dli_fbase;
+  std::error_code error;
+  std::filesystem::path full = std::filesystem::absolute(info.dli_fname, error);
+  return error ? std::string(info.dli_fname) : full.lexically_normal().string();
+}
+
+// Plain data, so that it is in place before any constructor of the module
+// runs, whatever their order.
+void* rememberedBase = nullptr;
+char rememberedName[kMaxPath];
+
+}  // namespace
+
+void RememberModuleFileName(ModuleHandle module) {
+  try {
+    void* base = nullptr;
+    std::string name = FullName(module, &base);
+    if (CopyIfFits(name.c_str(), rememberedName, sizeof rememberedName) && !name.empty())
+      rememberedBase = base;
+  } catch (...) {  // no memory: the name is worked out when asked for
+  }
+}
+
+bool ModuleFileName(ModuleHandle module, char* path, uint32_t size) {
+  try {
+    Dl_info info{};
+    if (rememberedBase != nullptr && dladdr(module, &info) != 0 && info.dli_fbase == rememberedBase)
+      return CopyIfFits(rememberedName, path, size);
+    void* base = nullptr;
+    std::string name = FullName(module, &base);
+    return !name.empty() && CopyIfFits(name.c_str(), path, size);
+  } catch (...) {
     return false;
-  // The loader keeps the name the module was loaded by, which may be relative.
-  char* full = realpath(info.dli_fname, nullptr);
-  bool fits = CopyIfFits(full != nullptr ? full : info.dli_fname, path, size);
-  free(full);
-  return fits;
+  }
 }
 
 bool RenameExtension(char* path, uint32_t size, const char* extension) {

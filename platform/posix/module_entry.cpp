@@ -3,10 +3,12 @@
 // (dlclose) or the process ends. The module's own handle is the address of
 // a function inside it.
 #include "module.h"
+#include "module_name.h"
 
 namespace {
 
 __attribute__((constructor)) void EnterProcess() {
+  platform::RememberModuleFileName(reinterpret_cast<platform::ModuleHandle>(&EnterProcess));
   platform::AttachModule(reinterpret_cast<platform::ModuleHandle>(&EnterProcess));
 }
 
