@@ -105,15 +105,22 @@ HRESULT CreateCounterServer(ICounterServer** server) {
   return result;
 }
 
-// A binding over an open connection replaces it: the new one is created
-// first, then the old one is given up, whether or not the creation worked.
+// A binding over a live connection keeps it and calls Init through it, as
+// the direct path calls the loaded library's Init again: the server, one
+// process per connection, keeps the counters it has enabled. Only a
+// connection that is gone (closed, or failing as a COM call) is replaced.
 void BindCounterServer(int32_t* result) {
+  if (connection != nullptr) {
+    if (SUCCEEDED(connection->Init(result))) {
+      FillBridges();
+      return;
+    }
+    ShutdownBridge();
+    *result = kBindingFailed;
+  }
   bool comInitialised = SUCCEEDED(CoInitialize(nullptr));
-  ICounterServer* superseded = connection;
-  bool supersededOwnsComInit = connectionOwnsComInit;
   HRESULT created = CreateCounterServer(&connection);
   connectionOwnsComInit = SUCCEEDED(created) && comInitialised;
-  if (superseded != nullptr) Release(superseded, supersededOwnsComInit);
   if (FAILED(created)) {
     if (comInitialised) CoUninitialize();
     return;

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -275,27 +276,43 @@ TEST_F(ServerPath, GetCounterNamePassesTheCallersLengthBothWays) {
             "GetCounterName 0 " + Hex(name) + " " + Hex(&length) + " 200");
 }
 
-TEST_F(ServerPath, BindingAgainReplacesTheConnectionAndLeaksNothing) {
-  for (int binding = 0; binding < 10; ++binding) ASSERT_EQ(BindCounterApi(), 0);
-  EXPECT_EQ(activity().objectsCreated, 10);
-  EXPECT_EQ(activity().objectsAlive, 1);
+// The host asks for the count again while it polls: the same server, with
+// the counters it enabled, answers.
+TEST_F(ServerPath, BindingAgainKeepsALiveConnectionAndInitsThroughIt) {
+  ASSERT_EQ(BindCounterApi(), 0);
+  ASSERT_EQ(CounterApiTable.AddCounter(0), 0);
+  for (int binding = 0; binding < 9; ++binding) ASSERT_EQ(BindCounterApi(), 0);
+  EXPECT_EQ(activity().objectsCreated, 1);
   EXPECT_EQ(com().depth, 1);
+  EXPECT_EQ(std::count(activity().calls.begin(), activity().calls.end(), "Init"), 10);
+  EXPECT_THAT(library.CallsWithoutQueries(), testing::Not(testing::HasSubstr("RemoveAllCounters")));
   EXPECT_EQ(CounterApiTable.Shutdown(), 0);
   EXPECT_EQ(activity().objectsAlive, 0);
   EXPECT_EQ(com().depth, 0);
   EXPECT_EQ(activity().addRefs, activity().releases);
   // A binding after the close connects again.
   ASSERT_EQ(BindCounterApi(), 0);
+  EXPECT_EQ(activity().objectsCreated, 2);
   EXPECT_EQ(CounterApiTable.AddCounter(0), 0);
 }
 
-TEST_F(ServerPath, AFailedRebindingGivesUpTheOldConnectionToo) {
+// A connection closed by a failed call, or one whose Init fails as a COM
+// call, is replaced; a replacement that cannot be made leaves none.
+TEST_F(ServerPath, BindingAgainReplacesAConnectionThatIsGone) {
   ASSERT_EQ(BindCounterApi(), 0);
+  Fail("AddCounter", kServerGone);
+  EXPECT_EQ(CounterApiTable.AddCounter(0), -5);
+  ASSERT_EQ(BindCounterApi(), 0);
+  EXPECT_EQ(activity().objectsCreated, 2);
+  EXPECT_EQ(activity().objectsAlive, 1);
+
+  Fail("Init", kServerGone);
   script().runResult = E_FAIL;
   EXPECT_EQ(BindCounterApi(), -1);
+  EXPECT_EQ(activity().objectsCreated, 3);
   EXPECT_EQ(activity().objectsAlive, 0);
   EXPECT_EQ(com().depth, 0);
-  EXPECT_EQ(CounterApiTable.AddCounter(0), -5);  // the earlier bridges stay
+  EXPECT_EQ(CounterApiTable.AddCounter(0), -5);
   EXPECT_EQ(CounterApiTable.Shutdown(), -5);
   EXPECT_EQ(com().unmatchedUninitializeCalls, 0);
 }
