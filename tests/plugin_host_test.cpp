@@ -89,6 +89,24 @@ TEST(Kestrelhost, RefusesWhatIsNoPluginAndAWrongCommandLine) {
   }
 }
 
+// A plug-in named without a folder is the file in the working folder, even
+// where another plug-in of that name stands beside kestrelhost itself.
+TEST(Kestrelhost, ABareNameIsTheFileInTheWorkingFolder) {
+  CounterDouble library;
+  library.SetScript("counter 1 300 1 raw\n");
+  PluginFolder folder;
+  folder.WriteConfiguration("[Source0]\nID=0\n[Source1]\nID=0\n");
+  const std::string name = folder.plugin().filename().string();
+  ASSERT_TRUE(fs::exists(fs::path(KESTRELHOST).parent_path() / name));
+  ProgramOptions options;
+  options.arguments = {name, "--polls", "0"};
+  options.workingDirectory = folder.plugin().parent_path().string();
+  ProgramRun run = RunProgram(KESTRELHOST, options);
+  EXPECT_EQ(run.exitCode, 0);
+  const std::string firstLine = AsWritten(name + ": 2 sources\n");
+  EXPECT_EQ(run.output.substr(0, firstLine.size()), firstLine);
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, PluginCase, testing::ValuesIn(CaseFolders(kCases)), [](const auto& info) { return CaseTestName(info.param); });
 
 }  // namespace

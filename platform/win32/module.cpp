@@ -25,7 +25,14 @@ bool MainExecutableExports(const char* name) {
   return program != nullptr && GetProcAddress(program, name) != nullptr;
 }
 
-void* LoadPlugin(const char* path) { return reinterpret_cast<void*>(LoadLibraryA(path)); }
+// A relative name, even a bare one, is made absolute first: LoadLibrary
+// would look for a bare name beside the executable before the working folder.
+void* LoadPlugin(const char* path) {
+  char full[MAX_PATH];
+  DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof full) return nullptr;
+  return reinterpret_cast<void*>(LoadLibraryA(full));
+}
 
 const char* LastLoadError() {
   static char text[64];

@@ -24,6 +24,7 @@ struct ProgramOptions {
   // milliseconds.
   std::function<bool(const std::string& output)> sendKeyWhen;
   int timeoutSeconds = 60;
+  std::string workingDirectory;  // empty: this process's own
 };
 
 ProgramRun RunProgram(const std::string& path, const ProgramOptions& options);

@@ -41,6 +41,7 @@ ProgramRun RunProgram(const std::string& path, const ProgramOptions& options) {
     for (const std::string& argument : options.arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(127);
     execv(path.c_str(), argv.data());
     _exit(127);
   }

@@ -59,7 +59,9 @@ ProgramRun RunProgram(const std::string& path, const ProgramOptions& options) {
   std::string environment = EnvironmentBlock(options.environment);
   PROCESS_INFORMATION process{};
   if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                      environment.data(), nullptr, &startup, &process))
+                      environment.data(),
+                      options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
+                      &startup, &process))
     throw std::runtime_error("cannot start " + path);
   CloseHandle(outputWrite);
   CloseHandle(inputRead);
