@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <initializer_list>
 
 #include "platform.h"
 
