@@ -29,6 +29,9 @@ const char kFullGpu[] =
 
 class NvmlLibrary : public testing::Test {
  protected:
+  // As the programs do at exit: the library gives back what NVML lent it.
+  void TearDown() override { CounterApiTable.Shutdown(); }
+
   int32_t Bind(const std::string& script) {
     WriteFile(dir_ / "script", script);
     setenv("KESTREL_NVML_SCRIPT", (dir_ / "script").c_str(), 1);
