@@ -1,7 +1,14 @@
 # What a release holds, and the archive cpack makes of it.
 #
-#   Linux:        a .tar.gz: bin/kestrelcli, bin/kestrelhost, and
-#                 lib/kestrel/kestrel.so with its sample configuration.
+#   Linux:        a .tar.gz and a .deb: bin/kestrelcli, bin/kestrelhost, and in
+#                 lib/kestrel kestrel.so with its sample configuration, the
+#                 counter library over NVML (libnvpmapi.so) as the default
+#                 counter library, and the simulated GPU in simulated/.
+#                 The installed programs and plug-in carry a RUNPATH to
+#                 lib/kestrel, so they find the counter library there
+#                 without any environment variable; LD_LIBRARY_PATH, searched
+#                 first, still points them at another one. (The binaries in
+#                 the build tree carry none.)
 #   Windows i686: a .zip of what a 32-bit Windows machine runs: kestrel.dll
 #                 with its sample kestrel.cfg, kestrelcli.exe, kestrelhost.exe,
 #                 and in server/ the 32-bit proxy/stub DLL.
@@ -34,6 +41,9 @@ if(WIN32)
   else()
     set(CPACK_SYSTEM_NAME windows)
     install(TARGETS kestrelsrv kestrel_proxy RUNTIME DESTINATION server)
+    # The server loads the counter library by name: the one over NVML
+    # lies beside it.
+    install(TARGETS nvpmapi RUNTIME DESTINATION server)
     install(PROGRAMS ${PROJECT_SOURCE_DIR}/server/register.cmd
                      ${PROJECT_SOURCE_DIR}/server/unregister.cmd DESTINATION server)
     set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};kestrel;ALL;/")
@@ -61,10 +71,55 @@ if(WIN32)
     endif()
   endif()
 else()
-  set(CPACK_GENERATOR TGZ)
-  install(TARGETS kestrelcli kestrelhost RUNTIME DESTINATION bin)
-  install(TARGETS kestrel LIBRARY DESTINATION lib/kestrel)
+  set(CPACK_GENERATOR TGZ DEB)
+  # The installed copies are linked apart, with their RUNPATH from the
+  # start: CMake would otherwise pad the build tree's binaries with a
+  # placeholder path to rewrite at install, and its empty entries would
+  # mean the current folder.
+  function(kestrel_installed_copy target runpath)
+    get_target_property(type ${target} TYPE)
+    get_target_property(folder ${target} SOURCE_DIR)
+    get_target_property(sources ${target} SOURCES)
+    list(TRANSFORM sources REPLACE "^([^/$].*)" "${folder}/\\1")
+    if(type STREQUAL EXECUTABLE)
+      add_executable(${target}_installed ${sources})
+    else()
+      add_library(${target}_installed MODULE ${sources})
+      set_target_properties(${target}_installed PROPERTIES PREFIX "")
+    endif()
+    foreach(property LINK_LIBRARIES LINK_OPTIONS INCLUDE_DIRECTORIES COMPILE_DEFINITIONS
+                     LINK_DEPENDS)
+      get_target_property(value ${target} ${property})
+      if(value)
+        set_property(TARGET ${target}_installed PROPERTY ${property} "${value}")
+      endif()
+    endforeach()
+    target_link_options(${target}_installed PRIVATE -Wl,--enable-new-dtags)
+    set_target_properties(${target}_installed PROPERTIES
+      OUTPUT_NAME ${target}
+      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/installed
+      LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/installed
+      SKIP_BUILD_RPATH OFF
+      BUILD_WITH_INSTALL_RPATH ON
+      INSTALL_RPATH "${runpath}")
+  endfunction()
+  kestrel_installed_copy(kestrelcli "$ORIGIN/../lib/kestrel")
+  kestrel_installed_copy(kestrelhost "$ORIGIN/../lib/kestrel")
+  kestrel_installed_copy(kestrel "$ORIGIN")
+  install(TARGETS kestrelcli_installed kestrelhost_installed RUNTIME DESTINATION bin)
+  install(TARGETS kestrel_installed LIBRARY DESTINATION lib/kestrel)
+  install(TARGETS nvpmapi LIBRARY DESTINATION lib/kestrel)
+  install(TARGETS simulated_gpu LIBRARY DESTINATION lib/kestrel/simulated)
   install(FILES ${sample} DESTINATION lib/kestrel)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kestrel developers <kestrel@localhost>")
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "NVIDIA GPU performance counters for monitoring hosts
+ kestrelcli lists and samples the GPU's counters; kestrelhost tries the kestrel
+ plug-in and writes its configuration. The counters are read through NVML,
+ the driver's management library (libnvidia-ml.so.1).")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libnvidia-ml1 | nvidia-driver")
 endif()
 
 function(kestrel_package_counter_library)

@@ -45,7 +45,10 @@ const char kHeader[] =
     ";   Name       the name the host shows, at most 31 characters (without\n"
     ";              it: the counter's own name)\n"
     ";   Dim        the units, at most 31 characters (without it: Raw for a\n"
-    ";              raw counter, % for a percentage counter)\n"
+    ";              raw counter, % for a percentage counter). A raw counter\n"
+    ";              whose name ends in its unit (power_mw) gets that unit,\n"
+    ";              or a larger one with the scaling below (W, ModType=2,\n"
+    ";              ModFactor=1000)\n"
     ";   MaxLimit   the host's upper display limit (without it: 0)\n"
     ";   MinLimit   the host's lower display limit (without it: 0)\n"
     ";   GridDim    the host's grid step (without it: 0)\n"
@@ -88,6 +91,32 @@ std::string NameValue(std::string name) {
   return needsQuotes(name) ? "\"" + name + "\"" : name;
 }
 
+// Units for a raw counter whose name ends in one, and how to scale it to
+// the units shown.
+struct UnitScaling {
+  const char* suffix;
+  const char* dim;
+  const char* modifier;  // the ModType and ModFactor lines, or ""
+};
+
+const UnitScaling kUnitScalings[] = {
+    {"_mhz", "MHz", ""},
+    {"_mw", "W", "ModType=2\nModFactor=1000\n"},
+    {"_c", "C", ""},
+    {"_mib", "MiB", ""},
+    {"_mibps", "MiB/s", ""},
+    {"_kbps", "MB/s", "ModType=2\nModFactor=1000\n"},
+};
+
+const UnitScaling* ScalingOf(const std::string& name) {
+  for (const UnitScaling& scaling : kUnitScalings) {
+    size_t length = std::strlen(scaling.suffix);
+    if (name.size() > length && name.compare(name.size() - length, length, scaling.suffix) == 0)
+      return &scaling;
+  }
+  return nullptr;
+}
+
 std::string SourceSection(uint32_t counter) {
   const std::string index = std::to_string(counter);
   char name[kNameBufferSize];
@@ -112,7 +141,11 @@ std::string SourceSection(uint32_t counter) {
   std::string section = "\n" + comment + "\n[Source" + index + "]\nID=" + index + "\n";
   std::string value = nameResult == 0 ? NameValue(name) : "";
   if (!value.empty()) section += "Name=" + value + "\n";
-  if (typeResult == 0 && type != 0) section += "Dim=Raw\n";
+  const UnitScaling* scaling = nameResult == 0 ? ScalingOf(name) : nullptr;
+  if (typeResult == 0 && type != 0 && scaling != nullptr)
+    section += std::string("Dim=") + scaling->dim + "\n" + scaling->modifier;
+  else if (typeResult == 0 && type != 0)
+    section += "Dim=Raw\n";
   if (typeResult == 0 && type == 0) section += "Dim=%\nMinLimit=0\nMaxLimit=100\n";
   return section;
 }

@@ -18,6 +18,15 @@ void* LoadLibraryByName(const char* fileName);
 // Returns null when the library does not export it.
 void* FindExport(void* library, const char* name);
 
+// Loads the GPU driver's management library (NVML) from where the driver
+// installs it: on Linux "libnvidia-ml.so.1" through the loader's usual
+// search; on Windows the system folder, then the driver's NVSMI folder, then
+// "nvml.dll" through the usual DLL search. Null when none loads.
+void* LoadGpuManagementLibrary();
+
+// Unloads a library from LoadGpuManagementLibrary.
+void UnloadLibrary(void* library);
+
 // Suspends the calling thread for about `milliseconds`.
 void SleepMilliseconds(uint32_t milliseconds);
 

@@ -15,3 +15,17 @@ void* FindExport(void* library, const char* name) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+// Only the versioned name: the bare libnvidia-ml.so is a development link,
+// absent where just the driver is installed.
+void* LoadGpuManagementLibrary() {
+  return dlopen("libnvidia-ml.so.1", RTLD_NOW | RTLD_LOCAL);
+}
+
+void UnloadLibrary(void* library) {
+  if (library != nullptr) dlclose(library);
+}
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+// The counters this library offers: one fixed block per GPU, each counter fed
+// by one NVML reading.
+#pragma once
+
+#include <cstdint>
+
+#include "nvml_abi.h"
+
+namespace nvpm {
+
+// What feeds a counter: one NVML call (the clocks and PCIe directions one
+// call each), or the GPU's performance metrics.
+enum Feed : uint8_t {
+  kUtilization,
+  kEncoder,
+  kDecoder,
+  kFan,
+  kMemory,
+  kPower,
+  kPowerLimit,
+  kClockGraphics,
+  kClockSm,
+  kClockMem,
+  kTemperature,
+  kPcieTx,
+  kPcieRx,
+  kThrottle,
+  kMetrics,
+  kFeedCount
+};
+
+// One of the readings kept per GPU, as NVML filled it in.
+struct Readings {
+  nvml::Utilization utilization{};
+  unsigned encoder = 0;
+  unsigned decoder = 0;
+  unsigned fan = 0;
+  nvml::Memory memory{};
+  unsigned powerMw = 0;
+  unsigned powerLimitMw = 0;  // also the base of power_of_limit
+  unsigned clockMhz[3] = {};  // graphics, SM, memory
+  unsigned maxSmClockMhz = 0;
+  unsigned temperatureC = 0;
+  unsigned pcieKbps[2] = {};  // TX, RX
+  unsigned long long throttleReasons = 0;
+};
+
+struct CounterDefinition {
+  const char* name;
+  bool raw;      // false: a percentage, value / cycles * 100
+  Feed feed;
+  unsigned metric;  // the GPM metric of a kMetrics counter
+};
+
+inline constexpr uint32_t kCountersPerGpu = 31;
+extern const CounterDefinition kCounters[kCountersPerGpu];
+
+struct Reading {
+  uint64_t value = 0;
+  uint64_t cycles = 0;
+};
+
+// The value and cycles of counter `counter` of the block from the GPU's
+// readings (for every feed but kMetrics).
+Reading FromReadings(uint32_t counter, const Readings& readings);
+
+// The value and cycles of a metric counter whose metric read `value`.
+Reading FromMetric(const CounterDefinition& definition, double value);
+
+}  // namespace nvpm
