@@ -1,34 +1,35 @@
 #include "counter_library.h"
 
+#include "counter_interface.h"
 #include "platform.h"
 
 namespace {
 
 using QueryInterfaceFn = UnboundEntryFn(KESTREL_CDECL*)(uint32_t identifier);
 
-constexpr uint32_t kInitIdentifier = 0x38A4618F;
+using namespace counter_interface;
 
 }  // namespace
 
 // The library's function identifiers, in the order they are queried.
 CounterLibraryEntry CounterLibraryEntries[kCounterLibraryEntryCount] = {
-    {UnboundEntry, kInitIdentifier},  //  0 Init (called by the loader)
+    {UnboundEntry, kInit},            //  0 Init (called by the loader)
     {UnboundEntry, 0x82054A9E},       //  1
-    {UnboundEntry, 0x8E91D6F1},       //  2 Shutdown
+    {UnboundEntry, kShutdown},        //  2 Shutdown
     {UnboundEntry, 0xD3B468F6},       //  3
-    {UnboundEntry, 0xA2933EEA},       //  4 GetNumCounters
-    {UnboundEntry, 0xC6802424},       //  5 GetCounterName
+    {UnboundEntry, kGetNumCounters},   //  4 GetNumCounters
+    {UnboundEntry, kGetCounterName},   //  5 GetCounterName
     {UnboundEntry, 0x57FC239E},       //  6
     {UnboundEntry, 0xA1F5CCF5},       //  7 CounterCall14
     {UnboundEntry, 0xA025DBF9},       //  8
-    {UnboundEntry, 0x4565C505},       //  9 GetCounterAttribute
+    {UnboundEntry, kGetCounterAttribute},  //  9 GetCounterAttribute
     {UnboundEntry, 0xF96DCC24},       // 10 CounterCall0
-    {UnboundEntry, 0xCD4624B6},       // 11 AddCounter
+    {UnboundEntry, kAddCounter},       // 11 AddCounter
     {UnboundEntry, 0x7663DB3F},       // 12
     {UnboundEntry, 0x10747EF3},       // 13
     {UnboundEntry, 0x5864E258},       // 14 CounterCall18
     {UnboundEntry, 0x667D65CA},       // 15
-    {UnboundEntry, 0xCBA836E1},       // 16 RemoveAllCounters
+    {UnboundEntry, kRemoveAllCounters},  // 16 RemoveAllCounters
     {UnboundEntry, 0xE961A9C7},       // 17 CounterCall9
     {UnboundEntry, 0x05D95ED0},       // 18
     {UnboundEntry, 0x30AA87E5},       // 19 CounterCall3
@@ -37,10 +38,10 @@ CounterLibraryEntry CounterLibraryEntries[kCounterLibraryEntryCount] = {
     {UnboundEntry, 0xBC8FF957},       // 22 CounterCall6
     {UnboundEntry, 0xDBFF3EBE},       // 23 CounterCall7
     {UnboundEntry, 0xF4F49871},       // 24 CounterCall8
-    {UnboundEntry, 0x35E5552F},       // 25 Sample
+    {UnboundEntry, kSample},           // 25 Sample
     {UnboundEntry, 0xCF03E7B6},       // 26
     {UnboundEntry, 0x7F80C1EF},       // 27 CounterCall10
-    {UnboundEntry, 0x1E0D2A02},       // 28 GetCounterValue
+    {UnboundEntry, kGetCounterValue},  // 28 GetCounterValue
     {UnboundEntry, 0x2A960947},       // 29
     {UnboundEntry, 0x55CFA974},       // 30
 };
@@ -57,7 +58,7 @@ int32_t LoadCounterLibrary() {
   CounterLibraryStatus = kBindingFailed;
   if (query == nullptr) return CounterLibraryStatus;
 
-  UnboundEntryFn init = query(kInitIdentifier);
+  UnboundEntryFn init = query(kInit);
   if (init == nullptr) return CounterLibraryStatus;
   CounterLibraryStatus = init();
   if (CounterLibraryStatus < 0) return CounterLibraryStatus;

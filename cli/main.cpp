@@ -8,13 +8,14 @@
 #include <cstring>
 
 #include "counter_api.h"
+#include "counter_interface.h"
 #include "numbers.h"
 #include "platform.h"
 
 namespace {
 
-constexpr uint32_t kNameBufferSize = 200;
-constexpr uint32_t kTypeAttribute = 2;
+using counter_interface::kNameBufferSize;
+using counter_interface::kTypeAttribute;
 constexpr uint32_t kPauseMs = 1000;
 constexpr int kReadingsPerCounter = 5;
 

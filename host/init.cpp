@@ -13,14 +13,15 @@
 
 #include "commands.h"
 #include "counter_api.h"
+#include "counter_interface.h"
 #include "counters.h"
 #include "data_sources.h"
 #include "ini_lines.h"
 
 namespace {
 
-constexpr uint32_t kNameBufferSize = 200;  // what the programs ask a name into
-constexpr uint32_t kTypeAttribute = 2;     // non-zero: raw counter; zero: percentage
+using counter_interface::kNameBufferSize;
+using counter_interface::kTypeAttribute;
 constexpr size_t kLongestName = sizeof(KESTREL_DATA_SOURCE_DESC::name) - 1;
 
 // Every comment line begins with ";": a key of a name the plug-in never reads.

@@ -20,6 +20,7 @@
 #include <tuple>
 #include <vector>
 
+#include "counter_interface.h"
 #include "counters.h"
 #include "nvml_abi.h"
 #include "platform.h"
@@ -31,19 +32,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kPcieInterval = std::chrono::seconds(1);
 constexpr auto kMetricsInterval = std::chrono::milliseconds(100);
-constexpr uint32_t kTypeAttribute = 2;
+using counter_interface::kTypeAttribute;
 
-// The identifiers the programs call, as the counter library's interface
-// numbers them.
-constexpr uint32_t kInitId = 0x38A4618F;
-constexpr uint32_t kShutdownId = 0x8E91D6F1;
-constexpr uint32_t kGetNumCountersId = 0xA2933EEA;
-constexpr uint32_t kGetCounterNameId = 0xC6802424;
-constexpr uint32_t kGetCounterAttributeId = 0x4565C505;
-constexpr uint32_t kAddCounterId = 0xCD4624B6;
-constexpr uint32_t kRemoveAllCountersId = 0xCBA836E1;
-constexpr uint32_t kSampleId = 0x35E5552F;
-constexpr uint32_t kGetCounterValueId = 0x1E0D2A02;
 
 struct Nvml {
   void* library = nullptr;
@@ -439,15 +429,15 @@ Function AsFunction(F function) {
 extern "C" KESTREL_EXPORT nvpm::Function KESTREL_CDECL NVPMQueryInterface(uint32_t identifier) {
   using namespace nvpm;
   switch (identifier) {
-    case kInitId: return AsFunction(Init);
-    case kShutdownId: return AsFunction(Shutdown);
-    case kGetNumCountersId: return AsFunction(GetNumCounters);
-    case kGetCounterNameId: return AsFunction(GetCounterName);
-    case kGetCounterAttributeId: return AsFunction(GetCounterAttribute);
-    case kAddCounterId: return AsFunction(AddCounter);
-    case kRemoveAllCountersId: return AsFunction(RemoveAllCounters);
-    case kSampleId: return AsFunction(Sample);
-    case kGetCounterValueId: return AsFunction(GetCounterValue);
+    case counter_interface::kInit: return AsFunction(Init);
+    case counter_interface::kShutdown: return AsFunction(Shutdown);
+    case counter_interface::kGetNumCounters: return AsFunction(GetNumCounters);
+    case counter_interface::kGetCounterName: return AsFunction(GetCounterName);
+    case counter_interface::kGetCounterAttribute: return AsFunction(GetCounterAttribute);
+    case counter_interface::kAddCounter: return AsFunction(AddCounter);
+    case counter_interface::kRemoveAllCounters: return AsFunction(RemoveAllCounters);
+    case counter_interface::kSample: return AsFunction(Sample);
+    case counter_interface::kGetCounterValue: return AsFunction(GetCounterValue);
     default: return nullptr;
   }
 }

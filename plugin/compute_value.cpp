@@ -1,5 +1,6 @@
 // The reading of one source, as the host polls it.
 #include "counter_api.h"
+#include "counter_interface.h"
 #include "data_sources.h"
 
 namespace {
@@ -9,7 +10,7 @@ constexpr float kNoSource = 3.4028235e38f;  // the largest finite float
 constexpr float kSampleFailed = 0.3f;
 constexpr float kValueUnreadable = 0.4f;
 
-constexpr uint32_t kTypeAttribute = 2;  // non-zero: raw counter; zero: percentage
+using counter_interface::kTypeAttribute;
 constexpr double kPercentScale = 100.0;
 
 enum Modifier : int32_t {

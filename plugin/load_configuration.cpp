@@ -4,14 +4,15 @@
 #include <cstdio>
 
 #include "counter_api.h"
+#include "counter_interface.h"
 #include "data_sources.h"
 #include "numbers.h"
 #include "profile.h"
 
 namespace {
 
-constexpr uint32_t kCounterNameSize = 200;  // what the counter API writes a name into
-constexpr uint32_t kTypeAttribute = 2;      // non-zero: raw counter; zero: percentage
+using counter_interface::kTypeAttribute;
+constexpr uint32_t kCounterNameSize = counter_interface::kNameBufferSize;
 constexpr int32_t kLastPosition = 0x7FFFFFFF;
 
 class SectionReader {
