@@ -10,9 +10,12 @@ namespace {
 std::string BindingProblem(int32_t code) {
   const std::string library = platform::kCounterLibraryFileName;
   switch (code) {
-    case kLibraryNotLoadable:
-      return "the counter library " + library +
-             " cannot be loaded: is it on the library search path?";
+    case kLibraryNotLoadable: {
+      // On the server path the library failed in the server, which says no more.
+      const std::string reason = platform::LastLoadError();
+      return "the counter library " + library + " cannot be loaded" +
+             (reason.empty() ? "" : " (" + reason + ")") + ": is it on the library search path?";
+    }
     case kBindingFailed:
       return library + " is not the counter library, or it lacks its initialisation (code " +
              ResultCode(code) + ")";

@@ -39,9 +39,8 @@ void DetachModule();
 
 // For a host: loads the plug-in at `path` (a bare file name means the current
 // folder, not the library search path). Null when it does not load; then
-// LastLoadError says why.
+// LastLoadError (platform.h) says why.
 void* LoadPlugin(const char* path);
-const char* LastLoadError();
 void UnloadPlugin(void* plugin);
 
 }  // namespace platform

@@ -11,8 +11,13 @@ extern const char* const kCounterLibraryFileName;
 
 // Loads a shared library by file name alone (no path), searched the usual
 // way (LD_LIBRARY_PATH / the DLL search order). Returns null when it cannot
-// be loaded. A loaded library is never unloaded.
+// be loaded; then LastLoadError says why. A loaded library is never unloaded.
 void* LoadLibraryByName(const char* fileName);
+
+// Why the latest LoadLibraryByName or LoadPlugin that failed did so, in the
+// system's own words (dlerror; FormatMessage and the error code); empty
+// before any failure.
+const char* LastLoadError();
 
 // Looks up an exported symbol of a library from LoadLibraryByName.
 // Returns null when the library does not export it.

@@ -19,15 +19,7 @@ using namespace kestrelsrv;
 
 namespace {
 
-#ifdef KESTREL_TEST_SERVER_OVERLONG_NAMES
-// The test build misbehaves on purpose, so it answers to a class of its own
-// and never stands in for the real server.
-const CLSID kServedClass = {
-    0x85A1466B, 0xA721, 0x4A48, {0x8F, 0x3A, 0xD8, 0x75, 0x4D, 0x06, 0xC8, 0xCD}};
-const ServerIdentity kIdentity = {kServedClass, "Kestrel counter server (test: overlong names)"};
-#else
 const ServerIdentity kIdentity = {CLSID_CounterServer, "Kestrel counter server"};
-#endif
 
 // COM passes "-Embedding" or "/Embedding"; people type either sign and any
 // case.

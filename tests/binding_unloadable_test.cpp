@@ -1,7 +1,8 @@
 // The binder when the counter library cannot be used. CTest runs this
 // program twice: once with no counter library on the search path
 // (KESTREL_EXPECT_STATUS=-2), once with a library that lacks
-// NVPMQueryInterface (KESTREL_EXPECT_STATUS=-1).
+// NVPMQueryInterface (KESTREL_EXPECT_STATUS=-1). KESTREL_EXPECT_LOAD_ERROR is
+// the system's reason for the failed load, where there is one.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include "binding_slots.h"
 #include "counter_api.h"
 #include "counter_library.h"
+#include "platform.h"
 
 namespace {
 
@@ -18,6 +20,9 @@ TEST(UnusableLibrary, BinderReportsItAndEverySlotStaysUnbound) {
   int32_t status = std::atoi(expected);
   EXPECT_EQ(BindCounterApi(), status);
   EXPECT_EQ(CounterLibraryStatus, status);
+  if (const char* reason = std::getenv("KESTREL_EXPECT_LOAD_ERROR")) {
+    EXPECT_STREQ(platform::LastLoadError(), reason);
+  }
   SlotOutputs out;
   auto results = CallEverySlot(out);
   for (int32_t result : results) EXPECT_EQ(result, -3);

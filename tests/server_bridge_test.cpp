@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "binding_slots.h"
+#include "counted_com.h"
 #include "counter_api.h"
 #include "counter_double.h"
 #include "counter_server.h"

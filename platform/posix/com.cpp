@@ -22,29 +22,20 @@ std::vector<RegisteredClass>& Registry() {
   return classes;
 }
 
-ComActivity activity;
-HRESULT forcedInitializeResult = S_OK;
+int depth = 0;  // successful CoInitialize calls not yet undone
 
 }  // namespace
 
-HRESULT CoInitialize(void*) {
-  ++activity.initializeCalls;
-  if (FAILED(forcedInitializeResult)) return forcedInitializeResult;
-  return activity.depth++ == 0 ? S_OK : S_FALSE;
-}
+HRESULT CoInitialize(void*) { return depth++ == 0 ? S_OK : S_FALSE; }
 
 void CoUninitialize() {
-  ++activity.uninitializeCalls;
-  if (activity.depth == 0)
-    ++activity.unmatchedUninitializeCalls;
-  else
-    --activity.depth;
+  if (depth > 0) --depth;
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown*, DWORD, REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  if (activity.depth == 0) return CO_E_NOTINITIALIZED;
+  if (depth == 0) return CO_E_NOTINITIALIZED;
   for (const RegisteredClass& registered : Registry())
     if (registered.clsid == clsid) return registered.create(riid, object);
   return REGDB_E_CLASSNOTREG;
@@ -64,7 +55,3 @@ void RegisterComClass(REFCLSID clsid, ComClassFactory create) {
 }
 
 void UnregisterComClasses() { Registry().clear(); }
-
-const ComActivity& CurrentComActivity() { return activity; }
-
-void FailCoInitialize(HRESULT result) { forcedInitializeResult = result; }

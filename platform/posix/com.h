@@ -72,6 +72,7 @@ struct IRunnableObject : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE SetContainedObject(int32_t contained) = 0;
 };
 
+extern "C" {
 // S_OK for the first call on the process, S_FALSE for each further one; both
 // must be balanced by CoUninitialize.
 HRESULT CoInitialize(void* reserved);
@@ -84,19 +85,10 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
                          void** object);
 // Runs an object that can be run (IRunnableObject); S_OK for any other.
 HRESULT OleRun(IUnknown* object);
+}
 
 // Registers a class: `create` makes an object and asks it for the interface.
 using ComClassFactory = std::function<HRESULT(REFIID riid, void** object)>;
 void RegisterComClass(REFCLSID clsid, ComClassFactory create);
 void UnregisterComClasses();
 
-// What the stand-in has seen, for tests.
-struct ComActivity {
-  int initializeCalls = 0;    // CoInitialize, successful or not
-  int uninitializeCalls = 0;  // CoUninitialize, matched or not
-  int unmatchedUninitializeCalls = 0;
-  int depth = 0;  // successful CoInitialize calls not yet undone
-};
-const ComActivity& CurrentComActivity();
-// Makes every later CoInitialize fail with `result` (S_OK: behave normally).
-void FailCoInitialize(HRESULT result);

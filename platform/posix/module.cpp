@@ -108,16 +108,4 @@ bool MainExecutableExports(const char* name) {
   return symbol != nullptr && InMainProgram(symbol);
 }
 
-void* LoadPlugin(const char* path) {
-  std::string name = std::strchr(path, '/') != nullptr ? path : std::string("./") + path;
-  return dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-}
-
-const char* LastLoadError() {
-  const char* error = dlerror();
-  return error != nullptr ? error : "unknown error";
-}
-
-void UnloadPlugin(void* plugin) { dlclose(plugin); }
-
 }  // namespace platform

@@ -8,7 +8,7 @@
 
 namespace testing_support {
 
-std::vector<DWORD> ServerProcessesOfThisProcess(bool anyBuild) {
+std::vector<DWORD> ServerProcessesOfThisProcess() {
   std::vector<DWORD> found;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return found;
@@ -16,8 +16,7 @@ std::vector<DWORD> ServerProcessesOfThisProcess(bool anyBuild) {
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
     if (entry.th32ParentProcessID == GetCurrentProcessId() &&
-        (_stricmp(entry.szExeFile, "kestrelsrv.exe") == 0 ||
-         (anyBuild && _strnicmp(entry.szExeFile, "kestrelsrv_", 11) == 0)))
+        _stricmp(entry.szExeFile, "kestrelsrv.exe") == 0)
       found.push_back(entry.th32ProcessID);
   CloseHandle(snapshot);
   return found;
@@ -39,7 +38,7 @@ void Kill(HANDLE process) {
 }
 
 void EndServersOfThisProcess() {
-  for (DWORD id : ServerProcessesOfThisProcess(true)) {
+  for (DWORD id : ServerProcessesOfThisProcess()) {
     HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
     if (process == nullptr) continue;
     if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) Kill(process);

@@ -12,9 +12,8 @@
 namespace testing_support {
 
 // kestrelsrv.exe processes that this process started (COM under Wine starts
-// a local server from the activating process). With `anyBuild`, test builds
-// of it too (kestrelsrv_*.exe).
-std::vector<DWORD> ServerProcessesOfThisProcess(bool anyBuild = false);
+// a local server from the activating process).
+std::vector<DWORD> ServerProcessesOfThisProcess();
 
 // A server whose client goes away holding it lives on under Wine: gives
 // every server this process started a few seconds to end by itself, then
