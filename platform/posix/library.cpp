@@ -43,10 +43,6 @@ const char* LastLoadError() { return loadError; }
 
 void UnloadPlugin(void* plugin) { dlclose(plugin); }
 
-}  // namespace platform
-
-namespace platform {
-
 // Only the versioned name: the bare libnvidia-ml.so is a development link,
 // absent where just the driver is installed.
 void* LoadGpuManagementLibrary() {
