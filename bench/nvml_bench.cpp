@@ -31,17 +31,7 @@ long Calls(const char* function) {
   return count(function);
 }
 
-long ReadingCalls() {
-  long total = 0;
-  for (const char* function :
-       {"nvmlDeviceGetUtilizationRates", "nvmlDeviceGetEncoderUtilization",
-        "nvmlDeviceGetDecoderUtilization", "nvmlDeviceGetFanSpeed", "nvmlDeviceGetMemoryInfo",
-        "nvmlDeviceGetPowerUsage", "nvmlDeviceGetEnforcedPowerLimit", "nvmlDeviceGetClockInfo",
-        "nvmlDeviceGetTemperature", "nvmlDeviceGetPcieThroughput",
-        "nvmlDeviceGetCurrentClocksThrottleReasons", "nvmlGpmSampleGet"})
-    total += Calls(function);
-  return total;
-}
+long ReadingCalls() { return Calls("reading"); }
 
 void BindOverTwoGpus() {
   static bool bound = false;

@@ -46,17 +46,7 @@ class NvmlLibrary : public testing::Test {
   }
 
   // Every call that reads the GPU, as opposed to setting up.
-  static long ReadingCalls() {
-    long total = 0;
-    for (const char* function :
-         {"nvmlDeviceGetUtilizationRates", "nvmlDeviceGetEncoderUtilization",
-          "nvmlDeviceGetDecoderUtilization", "nvmlDeviceGetFanSpeed", "nvmlDeviceGetMemoryInfo",
-          "nvmlDeviceGetPowerUsage", "nvmlDeviceGetEnforcedPowerLimit", "nvmlDeviceGetClockInfo",
-          "nvmlDeviceGetTemperature", "nvmlDeviceGetPcieThroughput",
-          "nvmlDeviceGetCurrentClocksThrottleReasons", "nvmlGpmSampleGet"})
-      total += Calls(function);
-    return total;
-  }
+  static long ReadingCalls() { return Calls("reading"); }
 
   static std::string Name(uint32_t index) {
     char name[64] = {};

@@ -350,8 +350,21 @@ FAKE_EXPORT nvmlGpmMetricsGet(nvml::GpmMetricsGet* m) {
 }
 #endif
 
-// For the tests only: how often FUNCTION was called in this process.
+// For the tests only: how often FUNCTION was called in this process; for
+// "reading", how many calls read the GPU, as opposed to setting up.
 extern "C" KESTREL_EXPORT long NVML_CALL FakeNvmlCalls(const char* function) {
-  auto found = fake().calls.find(function);
-  return found == fake().calls.end() ? 0 : found->second;
+  auto count = [](const char* name) {
+    auto found = fake().calls.find(name);
+    return found == fake().calls.end() ? 0 : found->second;
+  };
+  if (std::strcmp(function, "reading") != 0) return count(function);
+  long total = 0;
+  for (const char* name :
+       {"nvmlDeviceGetUtilizationRates", "nvmlDeviceGetEncoderUtilization",
+        "nvmlDeviceGetDecoderUtilization", "nvmlDeviceGetFanSpeed", "nvmlDeviceGetMemoryInfo",
+        "nvmlDeviceGetPowerUsage", "nvmlDeviceGetEnforcedPowerLimit", "nvmlDeviceGetClockInfo",
+        "nvmlDeviceGetTemperature", "nvmlDeviceGetPcieThroughput",
+        "nvmlDeviceGetCurrentClocksThrottleReasons", "nvmlGpmSampleGet"})
+    total += count(name);
+  return total;
 }
