@@ -23,7 +23,7 @@ const char kFullGpu[] =
     "utilization_gpu 40\nutilization_memory 20\nencoder 7\ndecoder 9\nfan 33\n"
     "memory_total 8589934592\nmemory_used 2147483648\npower 50000\npower_limit 200000\n"
     "clock_graphics 1400\nclock_sm 1500\nclock_mem 7000\nmax_clock_sm 2000\ntemperature 55\n"
-    "pcie_tx 1000\npcie_rx 3000\nthrottle 0x28\ngpm 1\n"
+    "pcie_tx 1000\npcie_rx 3000\nthrottle 0x48\ngpm 1\n"
     "metric 1 12.345\nmetric 2 50\nmetric 3 25.5\nmetric 5 1\nmetric 11 0.5\n"
     "metric 12 99.99\nmetric 13 3\nmetric 10 42.42\nmetric 60 1234.4\nmetric 61 -5\n";
 
@@ -100,7 +100,7 @@ const Expected kMapping[kPerGpu] = {
     {"memory_total_mib", 1, 8192, 1},
     {"pcie_tx_kbps", 1, 1000, 1},
     {"pcie_rx_kbps", 1, 3000, 1},
-    {"throttle_power", 1, 0, 1},        // 0x28: HW slowdown and SW thermal
+    {"throttle_power", 1, 0, 1},        // 0x48: HW slowdown and HW thermal
     {"throttle_thermal", 1, 1, 1},
     {"throttle_hw_slowdown", 1, 1, 1},
     {"graphics_activity", 0, 1235, 10000},  // two decimals kept
