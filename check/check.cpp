@@ -21,19 +21,23 @@
 
 namespace ini = platform::ini;
 
-std::string SourceSectionName(int32_t position) { return "Source" + std::to_string(position); }
+std::string SourceSectionName(int32_t position) {
+  return configuration::kSourcePrefix + std::to_string(position);
+}
 
 std::optional<int32_t> SourcePosition(std::string_view name) {
-  std::string lower = ini::LowerName(name);
-  std::string_view digits = std::string_view(lower).substr(std::min<size_t>(6, lower.size()));
-  if (lower.compare(0, 6, "source") != 0 || digits.empty() || digits.size() > 10) return {};
+  const std::string_view prefix = configuration::kSourcePrefix;
+  if (name.size() <= prefix.size() || !ini::SameName(name.substr(0, prefix.size()), prefix))
+    return {};
+  std::string_view digits = name.substr(prefix.size());
+  if (digits.size() > 10) return {};
   int64_t position = 0;
   for (char c : digits) {
     if (c < '0' || c > '9') return {};
     position = position * 10 + (c - '0');
   }
-  if (position >= kLastSourcePosition || SourceSectionName(static_cast<int32_t>(position)) !=
-                                             "Source" + std::string(digits))
+  if (position >= kLastSourcePosition ||
+      SourceSectionName(static_cast<int32_t>(position)) != prefix.data() + std::string(digits))
     return {};  // leading zeros, or beyond the last position
   return static_cast<int32_t>(position);
 }
@@ -131,7 +135,7 @@ int32_t ListEnd(const platform::ProfileFile& file) {
   int32_t position = 0;
   char id[kValueBufferSize];
   while (position < kLastSourcePosition) {
-    file.ReadString(SourceSectionName(position).c_str(), "ID", "", id, sizeof id);
+    file.ReadString(SourceSectionName(position).c_str(), configuration::kId, "", id, sizeof id);
     if (id[0] == '\0') break;
     ++position;
   }
@@ -185,7 +189,7 @@ int RunCheck(int argc, char** argv) {
   platform::ProfileFile file(error ? options.path : fullPath.c_str());
 
   Findings findings;
-  CheckContext context{scan, file, ListEnd(file), {}, scan.Find("Settings"), {}, findings};
+  CheckContext context{scan, file, ListEnd(file), {}, scan.Find(configuration::kSettings), {}, findings};
   for (int64_t position = 0; position <= context.listEnd; ++position)
     context.sources.push_back(scan.Find(SourceSectionName(static_cast<int32_t>(position))));
   if (context.listEnd > 0) context.counterCount = CounterCount();

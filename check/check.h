@@ -11,15 +11,14 @@
 #include <vector>
 
 #include "config_scan.h"
+#include "configuration_rules.h"
 #include "findings.h"
 
 namespace platform {
 class ProfileFile;
 }
 
-// The numbered sections the plug-in reads stop here: Source%d with a number
-// from 0 up to this, and no further.
-inline constexpr int32_t kLastSourcePosition = 0x7FFFFFFF;
+using configuration::kLastSourcePosition;
 
 struct CheckContext {
   const ConfigScan& scan;

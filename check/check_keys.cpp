@@ -1,5 +1,7 @@
 // Findings about key names in the sections the plug-in reads: keys it never
 // reads, misspelt ones, and keys given twice.
+#include <iterator>
+
 #include "check.h"
 #include "ini_lines.h"
 
@@ -7,10 +9,9 @@ namespace ini = platform::ini;
 
 namespace {
 
-const std::vector<std::string_view> kSourceKeys = {"ID",       "Name",   "Dim",
-                                                   "MaxLimit", "MinLimit", "GridDim",
-                                                   "Group",    "ModType", "ModFactor"};
-const std::vector<std::string_view> kSettingsKeys = {"LoggingLevel"};
+const std::vector<std::string_view> kSourceKeys(std::begin(configuration::kSourceKeys),
+                                                 std::end(configuration::kSourceKeys));
+const std::vector<std::string_view> kSettingsKeys = {configuration::kLoggingLevel};
 
 bool IsOneOf(std::string_view name, const std::vector<std::string_view>& keys) {
   for (std::string_view key : keys)
@@ -100,5 +101,5 @@ void CheckRepeatedKeys(const CheckContext& context) {
   for (int32_t position = 0; position < context.listEnd; ++position)
     if (const SectionBlock* source = context.sources[position])
       CheckRepeatsIn(context, *source, kSourceKeys);
-  if (const SectionBlock* end = context.sources.back()) CheckRepeatsIn(context, *end, {"ID"});
+  if (const SectionBlock* end = context.sources.back()) CheckRepeatsIn(context, *end, {configuration::kId});
 }

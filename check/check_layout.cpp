@@ -16,13 +16,13 @@ bool IsComment(std::string_view text) {
 // A name that is close to what the plug-in reads: [Setings], [Source 1],
 // [Sources2], [Source01].
 std::string Suggestion(std::string_view name) {
-  if (EditDistance(name, "Settings") <= 2) return "[Settings]";
+  if (EditDistance(name, configuration::kSettings) <= 2) return Bracketed(configuration::kSettings);
   size_t digits = name.size();
   while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
   std::string_view number = name.substr(digits);
   while (number.size() > 1 && number.front() == '0') number.remove_prefix(1);
-  if (number.empty() || EditDistance(name.substr(0, digits), "Source") > 2) return "";
-  std::optional<int32_t> position = SourcePosition("Source" + std::string(number));
+  if (number.empty() || EditDistance(name.substr(0, digits), configuration::kSourcePrefix) > 2) return "";
+  std::optional<int32_t> position = SourcePosition(configuration::kSourcePrefix + std::string(number));
   return position ? Bracketed(SourceSectionName(*position)) : "";
 }
 
@@ -60,7 +60,8 @@ void CheckKeysBeforeSections(const CheckContext& context) {
 
 void CheckUnknownSections(const CheckContext& context) {
   for (const SectionBlock& section : context.scan.sections) {
-    if (ini::SameName(section.name, "Settings") || SourcePosition(section.name)) continue;
+    if (ini::SameName(section.name, configuration::kSettings) || SourcePosition(section.name))
+      continue;
     std::string suggestion = Suggestion(section.name);
     if (!suggestion.empty()) {
       context.findings.Add(section.line, "unknown-section",
@@ -79,7 +80,8 @@ void CheckUnknownSections(const CheckContext& context) {
 void CheckRepeatedSections(const CheckContext& context) {
   for (const SectionBlock& section : context.scan.sections) {
     if (!section.repeated()) continue;
-    if (!ini::SameName(section.name, "Settings") && !SourcePosition(section.name)) continue;
+    if (!ini::SameName(section.name, configuration::kSettings) && !SourcePosition(section.name))
+      continue;
     context.findings.Add(section.line, "duplicate-section",
                          Bracketed(section.name) + " appears again (first at line " +
                              std::to_string(section.firstLine) +
@@ -94,7 +96,7 @@ void CheckListEnd(const CheckContext& context) {
   const SectionBlock* last = context.sources.back();
   std::string why = "there is no " + end + ", and the list of sources ends at the first missing number";
   if (last != nullptr) {
-    const KeyLine* id = FirstKey(*last, "ID");
+    const KeyLine* id = FirstKey(*last, configuration::kId);
     if (id != nullptr) {
       context.findings.Add(id->line, "list-end",
                            "ID is empty, so the list of sources ends here: " + end +

@@ -15,6 +15,7 @@ namespace ini = platform::ini;
 namespace {
 
 using Record = KESTREL_DATA_SOURCE_DESC;
+using namespace configuration;
 
 // `callback(position, section)` for every source the plug-in loads.
 template <class Callback>
@@ -77,8 +78,8 @@ struct NumberKey {
   bool integer;
 };
 
-const NumberKey kNumberKeys[] = {{"MaxLimit", false}, {"MinLimit", false}, {"GridDim", false},
-                                 {"ModType", true},   {"ModFactor", false}};
+const NumberKey kNumberKeys[] = {{kMaxLimit, false}, {kMinLimit, false}, {kGridDim, false},
+                                 {kModType, true},   {kModFactor, false}};
 
 void CheckNumber(const CheckContext& context, int32_t position, const KeyLine& key,
                  const NumberKey& number) {
@@ -123,10 +124,10 @@ bool HoldsComment(const KeyLine& key) {
 
 void CheckIds(const CheckContext& context) {
   ForEachSource(context, [&](int32_t position, const SectionBlock& section) {
-    const KeyLine* key = FirstKey(section, "ID");
+    const KeyLine* key = FirstKey(section, kId);
     if (key == nullptr) return;
     Record source{};
-    CopyText(source.id, ReadAsPlugin(context, position, "ID", kValueBufferSize).c_str());
+    CopyText(source.id, ReadAsPlugin(context, position, kId, kValueBufferSize).c_str());
     if (key->value.size() > sizeof source.id - 1) AddCut(context, *key, source.id);
     int32_t number = 0;
     const char* end = nullptr;
@@ -152,9 +153,9 @@ void CheckTexts(const CheckContext& context) {
     const char* name;
     size_t capacity;
   };
-  const TextKey keys[] = {{"Name", sizeof(Record::name)},
-                          {"Dim", sizeof(Record::units)},
-                          {"Group", sizeof(Record::group)}};
+  const TextKey keys[] = {{kName, sizeof(Record::name)},
+                          {kDim, sizeof(Record::units)},
+                          {kGroup, sizeof(Record::group)}};
   ForEachSource(context, [&](int32_t position, const SectionBlock& section) {
     for (const TextKey& text : keys) {
       const KeyLine* key = FirstKey(section, text.name);
@@ -184,8 +185,8 @@ void CheckNumbers(const CheckContext& context) {
 // factor that no modifier uses.
 void CheckModifiers(const CheckContext& context) {
   ForEachSource(context, [&](int32_t position, const SectionBlock& section) {
-    const KeyLine* type = FirstKey(section, "ModType");
-    const KeyLine* factor = FirstKey(section, "ModFactor");
+    const KeyLine* type = FirstKey(section, kModType);
+    const KeyLine* factor = FirstKey(section, kModFactor);
     bool hasType = type != nullptr && !type->value.empty();
     bool hasFactor = factor != nullptr && !factor->value.empty();
     if (!hasType) {
@@ -195,23 +196,23 @@ void CheckModifiers(const CheckContext& context) {
       return;
     }
     Record source{};
-    ParseLeadingInt(ReadAsPlugin(context, position, "ModType", kValueBufferSize).c_str(),
+    ParseLeadingInt(ReadAsPlugin(context, position, kModType, kValueBufferSize).c_str(),
                     &source.modType);
-    ParseLeadingFloat(ReadAsPlugin(context, position, "ModFactor", kValueBufferSize).c_str(),
+    ParseLeadingFloat(ReadAsPlugin(context, position, kModFactor, kValueBufferSize).c_str(),
                       &source.modFactor);
     std::string factorIs = hasFactor ? "ModFactor is " + FloatText(source.modFactor)
                                      : std::string("ModFactor is not set, which reads as 0");
     const char* what = nullptr;
-    if (source.modType == 1 && source.modFactor == 0)
+    if (source.modType == configuration::kMultiply && source.modFactor == 0)
       what = "ModType 1 multiplies the reading by ModFactor, but ";
-    else if (source.modType == 2 && source.modFactor <= 0)
+    else if (source.modType == configuration::kDivideBy && source.modFactor <= 0)
       what = "ModType 2 divides the reading by ModFactor, but ";
-    else if (source.modType == 3 && source.modFactor == 0)
+    else if (source.modType == configuration::kDivideInto && source.modFactor == 0)
       what = "ModType 3 divides ModFactor by the reading, but ";
     if (what != nullptr)
       context.findings.Add(type->line, "modifier",
                            what + factorIs + ": every reading shows as 0");
-    if (source.modType < 0 || source.modType > 6)
+    if (source.modType < 0 || source.modType > configuration::kLastModifier)
       context.findings.Add(type->line, "modifier",
                            "ModType " + std::to_string(source.modType) +
                                " is not a modifier (they are 1 to 6): the reading is shown "
@@ -223,11 +224,11 @@ void CheckModifiers(const CheckContext& context) {
 // not 0 matters, and a word such as "yes" reads as 0.
 void CheckLoggingLevel(const CheckContext& context) {
   if (context.settings == nullptr) return;
-  const KeyLine* key = FirstKey(*context.settings, "LoggingLevel");
+  const KeyLine* key = FirstKey(*context.settings, kLoggingLevel);
   if (key == nullptr || key->value.empty()) return;
   int32_t ignored = 0;
   if (ParseLeadingInt(std::string(key->value).c_str(), &ignored)) return;
-  int32_t level = context.file.ReadInt("Settings", "LoggingLevel", 0);
+  int32_t level = context.file.ReadInt(kSettings, kLoggingLevel, 0);
   context.findings.Add(key->line, "logging-level",
                        "LoggingLevel " + Quoted(key->value) + " is not a number: it reads as " +
                            std::to_string(level) +

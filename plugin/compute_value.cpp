@@ -1,5 +1,6 @@
 // The reading of one source, as the host polls it.
 #include "counter_api.h"
+#include "configuration_rules.h"
 #include "counter_interface.h"
 #include "data_sources.h"
 
@@ -13,14 +14,7 @@ constexpr float kValueUnreadable = 0.4f;
 using counter_interface::kTypeAttribute;
 constexpr double kPercentScale = 100.0;
 
-enum Modifier : int32_t {
-  kMultiply = 1,      // v * f
-  kDivideBy = 2,      // v / f, 0 for f <= 0
-  kDivideInto = 3,    // f / v, 0 for v <= 0
-  kAdd = 4,           // v + f
-  kSubtract = 5,      // v - f
-  kSubtractFrom = 6,  // f - v
-};
+using namespace configuration;
 
 // Single precision throughout, as the host receives it.
 float ApplyModifier(float v, int32_t modifier, float f) {

@@ -4,6 +4,7 @@
 // these calls that finds the list empty, and only then.
 #include <cstdio>
 
+#include "configuration_rules.h"
 #include "counter_api.h"
 #include "data_sources.h"
 #include "log.h"
@@ -25,7 +26,7 @@ void LoadConfigurationFile() {
   if (!PluginFilePath(".cfg", path)) path[0] = '\0';  // reads as a missing file
   platform::ProfileFile file(path);
   TheSources->LoadConfiguration(file);
-  LoggingLevel = file.ReadInt("Settings", "LoggingLevel", 0);
+  LoggingLevel = file.ReadInt(configuration::kSettings, configuration::kLoggingLevel, 0);
 }
 
 void LogSourceValue(uint32_t index, float value) {

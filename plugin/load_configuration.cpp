@@ -3,6 +3,7 @@
 // the list, so the numbering must have no gaps.
 #include <cstdio>
 
+#include "configuration_rules.h"
 #include "counter_api.h"
 #include "counter_interface.h"
 #include "data_sources.h"
@@ -13,12 +14,12 @@ namespace {
 
 using counter_interface::kTypeAttribute;
 constexpr uint32_t kCounterNameSize = counter_interface::kNameBufferSize;
-constexpr int32_t kLastPosition = 0x7FFFFFFF;
+using namespace configuration;
 
 class SectionReader {
  public:
   SectionReader(const platform::ProfileFile& file, int32_t position) : file_(file) {
-    std::snprintf(section_, sizeof section_, "Source%d", position);
+    std::snprintf(section_, sizeof section_, "%s%d", kSourcePrefix, position);
   }
 
   template <size_t N>
@@ -67,26 +68,26 @@ void UnitsFromCounterType(uint32_t counter, char (&units)[32]) {
 int32_t CKestrelDataSources::LoadConfiguration(const platform::ProfileFile& file) {
   ClearSources();
   if (BindCounterApi() != 0) return 0;
-  for (int32_t position = 0; position < kLastPosition; ++position) {
+  for (int32_t position = 0; position < kLastSourcePosition; ++position) {
     SectionReader section(file, position);
     char id[kValueBufferSize];
-    section.Text("ID", id);
+    section.Text(kId, id);
     if (id[0] == '\0') return 1;
 
     KESTREL_DATA_SOURCE_DESC source{};
     CopyText(source.id, id);  // an ID too long for its field is cut like every other text
     uint32_t counter = CounterIndexOf(source, static_cast<uint32_t>(position));
-    section.Text("Name", source.name);
+    section.Text(kName, source.name);
     if (source.name[0] == '\0') NameFromCounter(counter, source.name);
     CopyText(source.description, "Not Available");
-    section.Text("Dim", source.units);
+    section.Text(kDim, source.units);
     if (source.units[0] == '\0') UnitsFromCounterType(counter, source.units);
-    section.Float("MaxLimit", &source.maxLimit);
-    section.Float("MinLimit", &source.minLimit);
-    section.Float("GridDim", &source.gridDim);
-    section.Text("Group", source.group);
-    section.Int("ModType", &source.modType);
-    section.Float("ModFactor", &source.modFactor);
+    section.Float(kMaxLimit, &source.maxLimit);
+    section.Float(kMinLimit, &source.minLimit);
+    section.Float(kGridDim, &source.gridDim);
+    section.Text(kGroup, source.group);
+    section.Int(kModType, &source.modType);
+    section.Float(kModFactor, &source.modFactor);
     sources_.push_back(source);
   }
   return 1;
