@@ -19,7 +19,6 @@
 #include "profile.h"
 #include "text_file.h"
 
-namespace ini = platform::ini;
 
 std::string SourceSectionName(int32_t position) {
   return configuration::kSourcePrefix + std::to_string(position);

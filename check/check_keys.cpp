@@ -5,7 +5,6 @@
 #include "check.h"
 #include "ini_lines.h"
 
-namespace ini = platform::ini;
 
 namespace {
 

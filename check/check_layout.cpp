@@ -3,7 +3,6 @@
 #include "check.h"
 #include "ini_lines.h"
 
-namespace ini = platform::ini;
 
 namespace {
 

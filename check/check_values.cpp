@@ -10,7 +10,6 @@
 #include "numbers.h"
 #include "profile.h"
 
-namespace ini = platform::ini;
 
 namespace {
 

@@ -2,7 +2,6 @@
 
 #include "ini_lines.h"
 
-namespace ini = platform::ini;
 
 const SectionBlock* ConfigScan::Find(std::string_view name) const {
   auto found = first.find(ini::LowerName(name));

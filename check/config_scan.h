@@ -1,5 +1,5 @@
 // A configuration file seen line by line, by the reader's own rules
-// (platform/ini_lines.h): where every section and key stands, the repeated
+// (ini/ini_lines.h): where every section and key stands, the repeated
 // ones included, which the reader's lookups hide. Everything points into the
 // text given, which must outlive the scan.
 #pragma once

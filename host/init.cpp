@@ -82,7 +82,7 @@ std::string NameValue(std::string name) {
   if (name.size() > kLongestName) name.resize(kLongestName);
   auto needsQuotes = [](const std::string& text) {
     return !text.empty() &&
-           (platform::ini::IsBlank(text.front()) || platform::ini::IsBlank(text.back()) ||
+           (ini::IsBlank(text.front()) || ini::IsBlank(text.back()) ||
             (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
              text.back() == text.front()) ||
             text.find(" ;") != std::string::npos || text.find("\t;") != std::string::npos);

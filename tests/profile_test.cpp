@@ -81,7 +81,7 @@ TEST_P(ProfileCase, CheckSeesEveryKeyAsTheReaderReadsIt) {
       if (key.name.find('\0') != std::string_view::npos) continue;  // no lookup can name it
       const KeyLine* first = &key;
       for (const KeyLine& other : keys)
-        if (platform::ini::SameName(other.name, key.name)) {
+        if (ini::SameName(other.name, key.name)) {
           first = &other;
           break;
         }

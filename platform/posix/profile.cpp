@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "ini.h"
+#include "ini_file.h"
 #include "text_file.h"
 
 namespace platform {
@@ -66,7 +66,7 @@ uint32_t CopyQuoted(std::string_view inner, char* buffer, uint32_t size) {
 
 struct ProfileFile::Contents {
   explicit Contents(std::string text) : ini(std::move(text)) {}
-  IniFile ini;
+  ini::IniFile ini;
 };
 
 ProfileFile::ProfileFile(const char* path) {
@@ -84,7 +84,7 @@ ProfileFile::~ProfileFile() = default;
 uint32_t ProfileFile::ReadString(const char* section, const char* key, const char* fallback,
                                  char* buffer, uint32_t size) const {
   if (size == 0) return 0;
-  const IniFile::Entry* entry = contents_ ? contents_->ini.Find(section, key) : nullptr;
+  const ini::IniFile::Entry* entry = contents_ ? contents_->ini.Find(section, key) : nullptr;
   if (entry == nullptr || entry->bare) return CopyCut(fallback, buffer, size);
   return entry->quoted ? CopyQuoted(entry->value, buffer, size) : CopyCut(entry->value, buffer, size);
 }

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace platform {
+namespace ini {
 
 class IniFile {
  public:
@@ -39,4 +39,4 @@ class IniFile {
   std::unordered_map<std::string, Range> sections_;  // by lower-case name
 };
 
-}  // namespace platform
+}  // namespace ini

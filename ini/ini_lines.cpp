@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace platform::ini {
+namespace ini {
 
 namespace {
 
@@ -141,4 +141,4 @@ Line ParseLine(std::string_view line) {
   return parsed;
 }
 
-}  // namespace platform::ini
+}  // namespace ini

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform::ini {
+namespace ini {
 
 // The next line of `text`, which loses it and its end (LF, CRLF or CR).
 std::string_view NextLine(std::string_view& text);
@@ -46,4 +46,4 @@ std::string_view Strip(std::string_view text);
 bool SameName(std::string_view a, std::string_view b);
 std::string LowerName(std::string_view name);
 
-}  // namespace platform::ini
+}  // namespace ini
