@@ -1,14 +1,21 @@
-// kestrelcli, run as its own process against the counter-library double.
-// Each folder under cli/ is one case:
-//   args     the command line, one argument a line (absent: none)
-//   script   the double's script
-//   library  "none" or "noexport" to run without a usable library
-//   keys     in single-counter mode, press a key after this many Sample calls
-//   stdout   the expected output, byte for byte
-//   calls    the expected call record, pointers written as P (optional)
-// Every case runs twice: on the direct path, and through the counter server
-// (a build of the same program whose WOW64 test says yes), where the output
-// must be the same byte for byte.
+// kestrelcli, run as its own process, over the counter-library double (the
+// cases under cli/) or over the counter library over NVML with the fake
+// NVML behind it (those under nvml/); both found through the loader's search
+// path. Each case folder holds:
+//   args         the command line, one argument a line (absent: none)
+//   script       the double's script, or the fake NVML's
+//   library      cli/: "none" or "noexport" to run without a usable library
+//   nvml         nvml/: the fake's folder among the doubles, nvml-old,
+//                nvml-broken, or none for no NVML at all (absent: nvml)
+//   keys         in single-counter mode, press a key after this many
+//                readings (cli/: calls of Sample)
+//   kestrel.cfg  nvml/, instead of args: kestrelhost polls the plug-in twice,
+//                150 ms apart, with this configuration
+//   stdout       the expected output, byte for byte
+//   calls        the expected call record, pointers written as P (optional)
+// Every console case runs twice: on the direct path, and through the counter
+// server (a build of the same program whose WOW64 test says yes), where the
+// output must be the same byte for byte.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,60 +24,94 @@
 #include "counter_double.h"
 #include "process.h"
 #include "scratch.h"
+#ifdef KESTRELHOST
+#include "plugin_under_test.h"
+#endif
 
 namespace fs = std::filesystem;
 using namespace testing_support;
 
 namespace {
 
-const fs::path kCases = KESTREL_CLI_CASES;
-
-#ifndef KESTREL_LIBRARY_PATH_VARIABLE
-#define KESTREL_LIBRARY_PATH_VARIABLE "LD_LIBRARY_PATH"
+#ifdef _WIN32
+constexpr char kPathVariable[] = "PATH";
+constexpr char kSeparator = ';';
+#else
+constexpr char kPathVariable[] = "LD_LIBRARY_PATH";
+constexpr char kSeparator = ':';
 #endif
 
-// How the library is loaded is the counter server's business, so the cases
-// about that run on the direct path only.
-std::vector<std::string> CaseNames(bool throughServer) {
-  std::vector<std::string> names = CaseFolders(kCases);
-  if (throughServer)
-    std::erase_if(names, [](const std::string& name) { return fs::exists(kCases / name / "library"); });
-  return names;
+bool IsNvml(const fs::path& dir) { return dir.parent_path() == fs::path(KESTREL_NVML_CASES); }
+
+// The case folders: kestrelcli's, or those with a kestrel.cfg. How the
+// library is loaded is the counter server's business, so the cases about
+// that run on the direct path only.
+std::vector<std::string> Cases(bool host, bool throughServer = false) {
+  std::vector<std::string> dirs;
+  for (const fs::path root : {KESTREL_CLI_CASES, KESTREL_NVML_CASES})
+    for (const std::string& name : CaseFolders(root))
+      if (fs::exists(root / name / "kestrel.cfg") == host &&
+          !(throughServer && fs::exists(root / name / "library")))
+        dirs.push_back((root / name).string());
+  return dirs;
 }
 
-size_t CountSampleCalls(const CounterDouble& library) {
-  size_t samples = 0;
-  for (const std::string& line : library.Calls())
-    if (line.rfind("Sample ", 0) == 0) ++samples;
-  return samples;
+std::string Word(const fs::path& file) {
+  std::string text = ReadIfPresent(file);
+  text.erase(text.find_last_not_of("\r\n") + 1);
+  return text;
+}
+
+size_t SampleCalls(const CounterDouble& library) {
+  auto calls = library.Calls();
+  return std::count_if(calls.begin(), calls.end(),
+                       [](const std::string& line) { return line.rfind("Sample ", 0) == 0; });
+}
+
+size_t Readings(const std::string& output) {
+  size_t count = 0;
+  for (const std::string& line : SplitLines(output))
+    if (line.rfind("Percent:", 0) == 0 || line.rfind("Value:", 0) == 0) ++count;
+  return count;
+}
+
+// The counter library a case runs over, and the script behind it.
+ProgramOptions Options(const fs::path& dir, CounterDouble& library, const ScratchDir& scratch) {
+  ProgramOptions options;
+  options.arguments = SplitLines(ReadIfPresent(dir / "args"));
+  const std::string doubles = std::string(KESTREL_DOUBLES) + "/";
+  if (IsNvml(dir)) {
+    WriteFile(scratch / "script", ReadIfPresent(dir / "script"));
+    options.environment["KESTREL_NVML_SCRIPT"] = (scratch / "script").string();
+    std::string variant = Word(dir / "nvml");
+    if (variant.empty()) variant = "nvml";
+    options.environment[kPathVariable] = std::string(KESTREL_NVPMAPI_DIR) +
+                                         (variant == "none" ? "" : kSeparator + doubles + variant);
+  } else {
+    library.SetScript(ReadIfPresent(dir / "script"));
+    if (fs::exists(dir / "library")) options.environment[kPathVariable] = doubles + Word(dir / "library");
+  }
+  return options;
 }
 
 enum class Path { Direct, Server };
 
-class CliCase : public testing::TestWithParam<std::tuple<Path, std::string>> {};
+class ConsoleCase : public testing::TestWithParam<std::tuple<Path, std::string>> {};
 
-TEST_P(CliCase, OutputAndCallsMatch) {
+TEST_P(ConsoleCase, OutputAndCallsMatch) {
   auto [path, name] = GetParam();
-  const fs::path dir = kCases / name;
+  const fs::path dir = name;
   CounterDouble library;
-  library.SetScript(ReadIfPresent(dir / "script"));
-
-  ProgramOptions options;
-  options.arguments = SplitLines(ReadIfPresent(dir / "args"));
-  std::string which = ReadIfPresent(dir / "library");
-  which.erase(which.find_last_not_of("\n") + 1);
-  if (!which.empty())
-    options.environment[KESTREL_LIBRARY_PATH_VARIABLE] = std::string(KESTREL_DOUBLES) + "/" + which;
+  ScratchDir scratch;
+  ProgramOptions options = Options(dir, library, scratch);
   if (fs::exists(dir / "keys")) {
     size_t presses = std::stoul(ReadFile(dir / "keys"));
-    options.sendKeyWhen = [&library, presses](const std::string&) { return CountSampleCalls(library) >= presses; };
+    if (IsNvml(dir))
+      options.sendKeyWhen = [presses](const std::string& out) { return Readings(out) >= presses; };
+    else
+      options.sendKeyWhen = [&library, presses](const std::string&) { return SampleCalls(library) >= presses; };
   }
-
-#ifdef KESTRELCLI_VIA_SERVER
   ProgramRun run = RunProgram(path == Path::Direct ? KESTRELCLI : KESTRELCLI_VIA_SERVER, options);
-#else
-  ProgramRun run = RunProgram(KESTRELCLI, options);
-#endif
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.output, AsWritten(ReadFile(dir / "stdout")));
   // Through the server the library sees the server's placeholders instead.
@@ -79,19 +120,41 @@ TEST_P(CliCase, OutputAndCallsMatch) {
   }
 }
 
-std::string CaseName(const testing::TestParamInfo<CliCase::ParamType>& info) {
-  return CaseTestName(std::get<1>(info.param));
+template <typename Param>
+std::string CaseName(const testing::TestParamInfo<Param>& info) {
+  fs::path dir;
+  if constexpr (std::is_same_v<Param, std::string>) dir = info.param;
+  else dir = std::get<1>(info.param);
+  return CaseTestName(dir.parent_path().filename().string() + "_" + dir.filename().string());
 }
 
-INSTANTIATE_TEST_SUITE_P(Direct, CliCase,
+using ConsoleParam = ConsoleCase::ParamType;
+INSTANTIATE_TEST_SUITE_P(Direct, ConsoleCase,
                          testing::Combine(testing::Values(Path::Direct),
-                                          testing::ValuesIn(CaseNames(false))),
-                         CaseName);
-#ifdef KESTRELCLI_VIA_SERVER
-INSTANTIATE_TEST_SUITE_P(ThroughServer, CliCase,
+                                          testing::ValuesIn(Cases(false))),
+                         CaseName<ConsoleParam>);
+INSTANTIATE_TEST_SUITE_P(ThroughServer, ConsoleCase,
                          testing::Combine(testing::Values(Path::Server),
-                                          testing::ValuesIn(CaseNames(true))),
-                         CaseName);
+                                          testing::ValuesIn(Cases(false, true))),
+                         CaseName<ConsoleParam>);
+
+#ifdef KESTRELHOST
+class HostCase : public testing::TestWithParam<std::string> {};
+
+TEST_P(HostCase, OutputMatches) {
+  const fs::path dir = GetParam();
+  CounterDouble library;
+  ScratchDir scratch;
+  ProgramOptions options = Options(dir, library, scratch);
+  PluginFolder folder;
+  fs::copy_file(dir / "kestrel.cfg", folder.configuration());
+  options.arguments = {folder.plugin().string(), "--polls", "2", "--interval", "150"};
+  ProgramRun run = RunProgram(KESTRELHOST, options);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, AsWritten(ReadFile(dir / "stdout")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Host, HostCase, testing::ValuesIn(Cases(true)), CaseName<std::string>);
 #endif
 
 }  // namespace
