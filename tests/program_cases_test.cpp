@@ -1,18 +1,26 @@
-// kestrelcli, run as its own process, over the counter-library double (the
-// cases under cli/) or over the counter library over NVML with the fake
-// NVML behind it (those under nvml/); both found through the loader's search
-// path. Each case folder holds:
-//   args         the command line, one argument a line (absent: none)
+// kestrelcli, and kestrelhost with the plug-in, run as their own processes
+// over the counter-library double (the cases under cli/ and plugin/) or over
+// the counter library over NVML with the fake NVML behind it (those under
+// nvml/); both found through the loader's search path. Each case folder
+// holds:
+//   args         the command line, one argument a line (absent: none;
+//                kestrelhost's: --polls 1)
 //   script       the double's script, or the fake NVML's
 //   library      cli/: "none" or "noexport" to run without a usable library
 //   nvml         nvml/: the fake's folder among the doubles, nvml-old,
 //                nvml-broken, or none for no NVML at all (absent: nvml)
 //   keys         in single-counter mode, press a key after this many
 //                readings (cli/: calls of Sample)
-//   kestrel.cfg  nvml/, instead of args: kestrelhost polls the plug-in twice,
-//                150 ms apart, with this configuration
-//   stdout       the expected output, byte for byte
-//   calls        the expected call record, pointers written as P (optional)
+//   kestrel.cfg  kestrelhost's cases: the configuration beside the plug-in
+//                (plugin/: absent for none); kestrelhost polls it with the
+//                options in args, after --interval 0
+//   stdout       the expected output, byte for byte; kestrelhost's values
+//                appear as their bit patterns, so they are compared exactly
+//   calls        the expected call record, pointers written as P (optional;
+//                kestrelhost's without the loader's NVPMQueryInterface lines,
+//                each binding showing as its Init)
+//   log          plugin/: the expected log, time stamps written as "<time> "
+//                (absent: no log file may appear)
 // Every console case runs twice: on the direct path, and through the counter
 // server (a build of the same program whose WOW64 test says yes), where the
 // output must be the same byte for byte.
@@ -25,6 +33,7 @@
 #include "process.h"
 #include "scratch.h"
 #ifdef KESTRELHOST
+#include "platform.h"
 #include "plugin_under_test.h"
 #endif
 
@@ -43,14 +52,19 @@ constexpr char kSeparator = ':';
 
 bool IsNvml(const fs::path& dir) { return dir.parent_path() == fs::path(KESTREL_NVML_CASES); }
 
-// The case folders: kestrelcli's, or those with a kestrel.cfg. How the
-// library is loaded is the counter server's business, so the cases about
-// that run on the direct path only.
+// The case folders: kestrelcli's, or kestrelhost's (all of plugin/, and
+// those of nvml/ with a kestrel.cfg). How the library is loaded is the
+// counter server's business, so the cases about that run on the direct path
+// only.
 std::vector<std::string> Cases(bool host, bool throughServer = false) {
   std::vector<std::string> dirs;
-  for (const fs::path root : {KESTREL_CLI_CASES, KESTREL_NVML_CASES})
+  std::vector<fs::path> roots = {KESTREL_CLI_CASES, KESTREL_NVML_CASES};
+#ifdef KESTRELHOST
+  roots.push_back(KESTREL_PLUGIN_CASES);
+#endif
+  for (const fs::path& root : roots)
     for (const std::string& name : CaseFolders(root))
-      if (fs::exists(root / name / "kestrel.cfg") == host &&
+      if ((fs::exists(root / name / "kestrel.cfg") || root.filename() == "plugin") == host &&
           !(throughServer && fs::exists(root / name / "library")))
         dirs.push_back((root / name).string());
   return dirs;
@@ -139,22 +153,83 @@ INSTANTIATE_TEST_SUITE_P(ThroughServer, ConsoleCase,
                          CaseName<ConsoleParam>);
 
 #ifdef KESTRELHOST
+// The expected outputs name the plug-in kestrel.so; on Windows it is kestrel.dll.
+std::string WithPluginName(std::string text, const PluginFolder& folder) {
+  const std::string checkedIn = "kestrel.so";
+  const std::string name = folder.plugin().filename().string();
+  for (size_t at = text.find(checkedIn); at != std::string::npos;
+       at = text.find(checkedIn, at + name.size()))
+    text.replace(at, checkedIn.size(), name);
+  return text;
+}
+
 class HostCase : public testing::TestWithParam<std::string> {};
 
-TEST_P(HostCase, OutputMatches) {
+TEST_P(HostCase, OutputCallsAndLogMatch) {
   const fs::path dir = GetParam();
   CounterDouble library;
   ScratchDir scratch;
   ProgramOptions options = Options(dir, library, scratch);
   PluginFolder folder;
-  fs::copy_file(dir / "kestrel.cfg", folder.configuration());
-  options.arguments = {folder.plugin().string(), "--polls", "2", "--interval", "150"};
+  if (fs::exists(dir / "kestrel.cfg")) fs::copy_file(dir / "kestrel.cfg", folder.configuration());
+  if (options.arguments.empty()) options.arguments = {"--polls", "1"};
+  options.arguments.insert(options.arguments.begin(), {folder.plugin().string(), "--interval", "0"});
+
   ProgramRun run = RunProgram(KESTRELHOST, options);
+  EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.output, AsWritten(ReadFile(dir / "stdout")));
+  EXPECT_EQ(run.output, AsWritten(WithPluginName(ReadFile(dir / "stdout"), folder)));
+  if (fs::exists(dir / "calls")) {
+    EXPECT_EQ(library.CallsWithoutQueries(), ReadFile(dir / "calls"));
+  }
+  if (fs::exists(dir / "log")) {
+    EXPECT_EQ(LogWithoutTimeStamps(ReadFile(folder.log())), AsWritten(ReadFile(dir / "log")));
+  } else {
+    EXPECT_FALSE(folder.HasLog());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Host, HostCase, testing::ValuesIn(Cases(true)), CaseName<std::string>);
+
+// What is not a plug-in ends kestrelhost with a message, not a crash.
+TEST(Kestrelhost, RefusesWhatIsNoPluginAndAWrongCommandLine) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+  } cases[] = {
+      {{"/nonexistent/kestrel.so"}, 1},
+      {{std::string(KESTREL_DOUBLES) + "/counterlib/" + platform::kCounterLibraryFileName},
+       1},  // lacks the exports
+      {{}, 2},
+      {{"kestrel.so", "--polls", "many"}, 2},
+  };
+  for (const Case& c : cases) {
+    ProgramOptions options;
+    options.arguments = c.arguments;
+    ProgramRun run = RunProgram(KESTRELHOST, options);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exitCode, c.exitCode) << testing::PrintToString(c.arguments);
+    EXPECT_EQ(run.output, "");
+  }
+}
+
+// A plug-in named without a folder is the file in the working folder, even
+// where another plug-in of that name stands beside kestrelhost itself.
+TEST(Kestrelhost, ABareNameIsTheFileInTheWorkingFolder) {
+  CounterDouble library;
+  library.SetScript("counter 1 300 1 raw\n");
+  PluginFolder folder;
+  folder.WriteConfiguration("[Source0]\nID=0\n[Source1]\nID=0\n");
+  const std::string name = folder.plugin().filename().string();
+  ASSERT_TRUE(fs::exists(fs::path(KESTRELHOST).parent_path() / name));
+  ProgramOptions options;
+  options.arguments = {name, "--polls", "0"};
+  options.workingDirectory = folder.plugin().parent_path().string();
+  ProgramRun run = RunProgram(KESTRELHOST, options);
+  EXPECT_EQ(run.exitCode, 0);
+  const std::string firstLine = AsWritten(name + ": 2 sources\n");
+  EXPECT_EQ(run.output.substr(0, firstLine.size()), firstLine);
+}
 #endif
 
 }  // namespace
