@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <type_traits>
 
 #include "counter_double.h"
 #include "process.h"
