@@ -2,7 +2,8 @@
 // result code on the direct path (the double returns -9); on the server path
 // as a failed COM call, with and without the code 21 stored first. Each cell
 // checks what the program shows, and a normal exit with status 0. Under the
-// sanitizer build a leak fails the exit status.
+// sanitizer build a leak fails the exit status. The cells are listed in
+// fault_matrix/kestrelcli and fault_matrix/kestrelhost.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,34 +34,28 @@ void MakeCallFail(const std::string& function, Failure failure, std::string& scr
         failure == Failure::ServerCallFails ? function : function + ",21";
 }
 
-template <typename Param>
-std::string CellName(const testing::TestParamInfo<Param>& info) {
-  const char* failures[] = {"code", "com", "com_and_code"};
-  const auto& call = std::get<0>(info.param);
-  return std::string(call.name) + "_" + call.suffix +
-         failures[static_cast<int>(std::get<1>(info.param))];
+// The lines of fault_matrix/`program`, each split into its fields.
+using Cell = std::vector<std::string>;
+std::vector<Cell> Cells(const char* program) {
+  std::vector<Cell> cells;
+  for (std::string line : SplitLines(ReadFile(fs::path(KESTREL_FAULT_MATRIX) / program))) {
+    if (line.empty() || line[0] == '#') continue;
+    for (size_t at; (at = line.find("\\n")) != std::string::npos;) line.replace(at, 2, "\n");
+    Cell fields;
+    for (size_t at; (at = line.find(" | ")) != std::string::npos; line.erase(0, at + 3))
+      fields.push_back(line.substr(0, at));
+    fields.push_back(line);
+    cells.push_back(fields);
+  }
+  return cells;
 }
 
-// kestrelcli: the documented line, %s standing for the code.
-struct CliCall {
-  const char* name;      // the library function, and the server method
-  const char* mode;      // kestrelcli's argument
-  const char* expected;
-  const char* suffix;    // of the cell's name
-};
-
-const CliCall kCliCalls[] = {
-    {"Init", "0", "NVPerfAPI initialization failed with error code: %s\n", ""},
-    {"GetNumCounters", "0", "INVPMGetNumCounters failed with error code: %s\n", ""},
-    {"AddCounter", "0", "Error adding counter: %s\n", ""},
-    {"AddCounter", "sample", "<<<Error adding counter: %s>>>", "sample_"},
-    {"GetCounterName", "0", "\nCounter 0: <<<Error retrieving short name>>>\n", ""},
-    {"GetCounterAttribute", "0", "Could not determine counter type\n", ""},
-    {"Sample", "0", "Error %s sampling counter\n", ""},
-    {"GetCounterValue", "0", "\nError %s retreiving counter value\n", ""},
-    {"RemoveAllCounters", "sample", "Value: 300  Cycle: 9\n\nPress any key to exit", "sample_"},
-    {"Shutdown", "0", "Value: 300  Cycle: 9\n", ""},
-};
+std::string CellName(const testing::TestParamInfo<std::tuple<Cell, Failure>>& info) {
+  const char* failures[] = {"code", "com", "com_and_code"};
+  const Cell& cell = std::get<0>(info.param);
+  return cell[0] + "_" + (cell[1] == "sample" ? "sample_" : "") +
+         failures[static_cast<int>(std::get<1>(info.param))];
+}
 
 // Codes: the direct path's -9; the server's stored 21; else the bridge's
 // -5, or the binder's -1 for a failed Init call.
@@ -86,15 +81,15 @@ size_t Readings(const std::string& output) {
   return readings;
 }
 
-class CliFaultMatrix : public testing::TestWithParam<std::tuple<CliCall, Failure>> {};
+class CliFaultMatrix : public testing::TestWithParam<std::tuple<Cell, Failure>> {};
 
 TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
-  auto [call, failure] = GetParam();
-  const std::string name = call.name;
-  const bool sampleAll = std::string(call.mode) == "sample";
+  auto [cell, failure] = GetParam();
+  const std::string& name = cell[0];
+  const bool sampleAll = cell[1] == "sample";
   CounterDouble library;
   ProgramOptions options;
-  options.arguments = {call.mode};
+  options.arguments = {cell[1]};
   std::string script = "counter 1 300 9 busy\n";
   MakeCallFail(name, failure, script, options);
   library.SetScript(script);
@@ -105,7 +100,7 @@ TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
 
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_NE(run.output.find(WithCode(call.expected, name, failure)), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find(WithCode(cell[2], name, failure)), std::string::npos) << run.output;
   if (failure == Failure::DirectCode) return;
 
   // The failed call closed the connection: the server shut the library down
@@ -128,43 +123,15 @@ TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, CliFaultMatrix,
-                         testing::Combine(testing::ValuesIn(kCliCalls), kEveryFailure),
-                         CellName<CliFaultMatrix::ParamType>);
+                         testing::Combine(testing::ValuesIn(Cells("kestrelcli")), kEveryFailure),
+                         CellName);
 
 // The plug-in in kestrelhost: one percentage source, 25 %, named and typed by
-// the counter library, polled twice. Readings as bit patterns: the source's
-// 25 %; its raw value 1, when the type is unknown; sampling failed; the value
-// could not be read.
-const std::string k25 = "0x41C80000", kRaw = "0x3F800000", k03 = "0x3E99999A",
-                  k04 = "0x3ECCCCCD";
-
-struct PluginCall {
-  const char* name;
-  // What the host is shown, in order: on the direct path (every call of that
-  // function fails), and on the server path (the first failing call closes
-  // the connection; only the next count of sources connects again).
-  std::vector<std::string> direct;
-  std::vector<std::string> server;
-  const char* suffix = "";
-};
-
-const PluginCall kPluginCalls[] = {
-    {"Init", {"0 sources"}, {"0 sources"}},
-    // The loader's fallbacks for a source without Name and Dim.
-    {"GetCounterName", {"Unknown", "%", "Poll 1\n0   25 ", k25}, {"Unknown", "?", k25, k25}},
-    {"GetCounterAttribute", {"quarter", "?", kRaw, kRaw}, {"quarter", "?", kRaw, k03}},
-    {"AddCounter", {"refused", k25, k25}, {"refused", k03, k03}},
-    {"Sample", {"enabled", k03, k03}, {"enabled", k03, k03}},
-    {"GetCounterValue", {"enabled", k04, k04}, {"enabled", k04, k03}},
-    // Their results are ignored: nothing shows.
-    {"RemoveAllCounters", {"enabled", k25, k25}, {"enabled", k25, k25}},
-    {"Shutdown", {"enabled", k25, k25}, {"enabled", k25, k25}},
-};
-
-class PluginFaultMatrix : public testing::TestWithParam<std::tuple<PluginCall, Failure>> {};
+// the counter library, polled twice.
+class PluginFaultMatrix : public testing::TestWithParam<std::tuple<Cell, Failure>> {};
 
 TEST_P(PluginFaultMatrix, FailingCallGivesItsDocumentedResult) {
-  auto [call, failure] = GetParam();
+  auto [cell, failure] = GetParam();
   CounterDouble library;
   ScratchDir folder;
   const bool direct = failure == Failure::DirectCode;
@@ -173,14 +140,16 @@ TEST_P(PluginFaultMatrix, FailingCallGivesItsDocumentedResult) {
   std::string script = "counter 0 1 4 quarter\n";
   ProgramOptions options;
   options.arguments = {(folder / "kestrel.so").string(), "--polls", "2", "--interval", "0"};
-  MakeCallFail(call.name, failure, script, options);
+  MakeCallFail(cell[0], failure, script, options);
   library.SetScript(script);
 
   ProgramRun run = RunProgram(KESTRELHOST, options);
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitCode, 0);
+  std::string list = cell[direct ? 1 : 2] + "; ";
   size_t at = 0;
-  for (const std::string& shown : direct ? call.direct : call.server) {
+  for (size_t end; (end = list.find("; ")) != std::string::npos; list.erase(0, end + 2)) {
+    const std::string shown = list.substr(0, end);
     size_t found = run.output.find(shown, at);
     ASSERT_NE(found, std::string::npos) << "\"" << shown << "\" missing from:\n" << run.output;
     at = found + shown.size();
@@ -188,7 +157,7 @@ TEST_P(PluginFaultMatrix, FailingCallGivesItsDocumentedResult) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, PluginFaultMatrix,
-                         testing::Combine(testing::ValuesIn(kPluginCalls), kEveryFailure),
-                         CellName<PluginFaultMatrix::ParamType>);
+                         testing::Combine(testing::ValuesIn(Cells("kestrelhost")), kEveryFailure),
+                         CellName);
 
 }  // namespace
