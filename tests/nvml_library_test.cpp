@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -11,21 +13,15 @@
 #include "platform.h"
 #include "scratch.h"
 
+namespace fs = std::filesystem;
 using namespace testing_support;
 
 namespace {
 
 constexpr uint32_t kPerGpu = 31;
 
-// One GPU with a reading for every counter.
-const char kFullGpu[] =
-    "gpu 0000:01:00.0\n"
-    "utilization_gpu 40\nutilization_memory 20\nencoder 7\ndecoder 9\nfan 33\n"
-    "memory_total 8589934592\nmemory_used 2147483648\npower 50000\npower_limit 200000\n"
-    "clock_graphics 1400\nclock_sm 1500\nclock_mem 7000\nmax_clock_sm 2000\ntemperature 55\n"
-    "pcie_tx 1000\npcie_rx 3000\nthrottle 0x48\ngpm 1\n"
-    "metric 1 12.345\nmetric 2 50\nmetric 3 25.5\nmetric 5 1\nmetric 11 0.5\n"
-    "metric 12 99.99\nmetric 13 3\nmetric 10 42.42\nmetric 60 1234.4\nmetric 61 -5\n";
+// One GPU with a reading for every counter: the fake NVML's script.
+const std::string kFullGpu = ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "full-gpu");
 
 class NvmlLibrary : public testing::Test {
  protected:
@@ -74,52 +70,32 @@ class NvmlLibrary : public testing::Test {
 };
 
 struct Expected {
-  const char* name;
+  std::string name;
   uint64_t type;  // 1 raw, 0 percentage
   uint64_t value;
   uint64_t cycles;
 };
 
-// Every counter of the block, as its NVML reading makes it.
-const Expected kMapping[kPerGpu] = {
-    {"gpu_busy", 0, 40, 100},
-    {"memory_busy", 0, 20, 100},
-    {"encoder_busy", 0, 7, 100},
-    {"decoder_busy", 0, 9, 100},
-    {"fan_speed", 0, 33, 100},
-    {"memory_used", 0, 2147483648, 8589934592},
-    {"power_of_limit", 0, 50000, 200000},
-    {"sm_clock_of_max", 0, 1500, 2000},
-    {"graphics_clock_mhz", 1, 1400, 1},
-    {"sm_clock_mhz", 1, 1500, 1},
-    {"memory_clock_mhz", 1, 7000, 1},
-    {"power_mw", 1, 50000, 1},
-    {"power_limit_mw", 1, 200000, 1},
-    {"temperature_c", 1, 55, 1},
-    {"memory_used_mib", 1, 2048, 1},
-    {"memory_total_mib", 1, 8192, 1},
-    {"pcie_tx_kbps", 1, 1000, 1},
-    {"pcie_rx_kbps", 1, 3000, 1},
-    {"throttle_power", 1, 0, 1},        // 0x48: HW slowdown and HW thermal
-    {"throttle_thermal", 1, 1, 1},
-    {"throttle_hw_slowdown", 1, 1, 1},
-    {"graphics_activity", 0, 1235, 10000},  // two decimals kept
-    {"sm_activity", 0, 5000, 10000},
-    {"sm_occupancy", 0, 2550, 10000},
-    {"tensor_activity", 0, 100, 10000},
-    {"fp64_activity", 0, 50, 10000},
-    {"fp32_activity", 0, 9999, 10000},
-    {"fp16_activity", 0, 300, 10000},
-    {"dram_bandwidth", 0, 4242, 10000},
-    {"nvlink_rx_mibps", 1, 1234, 1},
-    {"nvlink_tx_mibps", 1, 0, 1},  // a negative figure reads 0
-};
+// Every counter of the block, as its reading in kFullGpu makes it.
+std::vector<Expected> Mapping() {
+  std::vector<Expected> mapping;
+  const fs::path table = fs::path(KESTREL_NVML_LIBRARY_DATA) / "counters";
+  for (const std::string& line : SplitLines(ReadFile(table))) {
+    std::istringstream fields(line);
+    Expected counter;
+    if (line[0] != '#' && fields >> counter.name >> counter.type >> counter.value >> counter.cycles)
+      mapping.push_back(counter);
+  }
+  return mapping;
+}
 
 TEST_F(NvmlLibrary, EveryCounterMapsItsReading) {
   ASSERT_EQ(Bind(kFullGpu), 0);
   uint32_t count = 0;
   ASSERT_EQ(CounterApiTable.GetNumCounters(&count), 0);
   ASSERT_EQ(count, kPerGpu);
+  const std::vector<Expected> mapping = Mapping();
+  ASSERT_EQ(mapping.size(), kPerGpu);
   for (uint32_t i = 0; i < kPerGpu; ++i) ASSERT_EQ(CounterApiTable.AddCounter(i), 0) << i;
   // The metrics need two samples more than 100 ms apart: until then 0 of 0.
   Value first = Poll(21);
@@ -127,15 +103,15 @@ TEST_F(NvmlLibrary, EveryCounterMapsItsReading) {
   EXPECT_EQ(first.value + first.cycles, 0u);
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   for (uint32_t i = 0; i < kPerGpu; ++i) {
-    SCOPED_TRACE(kMapping[i].name);
-    EXPECT_EQ(Name(i), kMapping[i].name);
+    SCOPED_TRACE(mapping[i].name);
+    EXPECT_EQ(Name(i), mapping[i].name);
     uint64_t type = 9;
     EXPECT_EQ(CounterApiTable.GetCounterAttribute(i, 2, &type), 0);
-    EXPECT_EQ(type, kMapping[i].type);
+    EXPECT_EQ(type, mapping[i].type);
     Value v = Poll(i);
     EXPECT_EQ(v.result, 0);
-    EXPECT_EQ(v.value, kMapping[i].value);
-    EXPECT_EQ(v.cycles, kMapping[i].cycles);
+    EXPECT_EQ(v.value, mapping[i].value);
+    EXPECT_EQ(v.cycles, mapping[i].cycles);
   }
   // One metrics sample per round: a second round within 100 ms takes none.
   long samples = Calls("nvmlGpmSampleGet");

@@ -281,17 +281,6 @@ TEST_F(PluginTest, FailingLogWriteIsDroppedAndTheCallAnswersAsUsual) {
   EXPECT_EQ(Bits(plugin_->GetSourceData(1)), Bits(25.0f));
 }
 
-TEST_F(PluginTest, RenamedPluginReadsAndLogsUnderItsOwnName) {
-  PluginFolder renamed("monitor.so");
-  WriteFile(renamed / "kestrel.cfg", "[Source0]\nID=0\n");
-  renamed.WriteConfiguration("[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n[Source1]\nID=1\n");
-  library_.SetScript(kThreeCounters);
-  LoadedPlugin plugin(renamed.plugin());
-  EXPECT_EQ(plugin.GetSourcesNum(), 2u);
-  EXPECT_TRUE(fs::exists(renamed / "monitor.log"));
-  EXPECT_FALSE(fs::exists(renamed / "kestrel.log"));
-}
-
 // The plug-in's own name is the one the host loaded it by, made absolute
 // when it is loaded: a later change of folder moves neither the
 // configuration nor the log, and a link is not followed to its target.

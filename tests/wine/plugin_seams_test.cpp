@@ -1,7 +1,6 @@
 // The plug-in's Windows seams, in a test program that plays the monitoring
 // host (its executable exports GetHostAppID): the log's sharing rule, its
-// CRLF line ends and local time stamps, and the file names taken from the
-// module's own path.
+// CRLF line ends and local time stamps.
 #include <windows.h>
 
 #include <gmock/gmock.h>
@@ -86,18 +85,6 @@ TEST_F(WindowsPlugin, DescribesSourcesInAHostWhoseExecutableExportsGetHostAppID)
   memcpy(record, &version, sizeof version);
   EXPECT_EQ(plugin_->GetSourceDesc(0, record), 1);
   EXPECT_STREQ(reinterpret_cast<char*>(record + 4), "first");
-}
-
-TEST(WindowsPluginName, ARenamedPluginReadsAndLogsUnderItsOwnName) {
-  CounterDouble library;
-  library.SetScript("counter 1 300 1 raw\n");
-  PluginFolder renamed("monitor.dll");
-  WriteFile(renamed / "kestrel.cfg", "[Source0]\r\nID=0\r\n");
-  renamed.WriteConfiguration("[Settings]\r\nLoggingLevel=1\r\n[Source0]\r\nID=0\r\n[Source1]\r\nID=0\r\n");
-  LoadedPlugin plugin(renamed.plugin());
-  EXPECT_EQ(plugin.GetSourcesNum(), 2u);
-  EXPECT_TRUE(fs::exists(renamed / "monitor.log"));
-  EXPECT_FALSE(fs::exists(renamed / "kestrel.log"));
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
-// kestrelhost init, run as its own process. Each folder under init/ is one
-// case, against the counter-library double:
-//   script   the double's script (absent: Init succeeds, no counters)
-//   library  "none" or "noexport" to run without a usable library
-//   stdout   the expected standard output (the configuration), byte for byte
-//   stderr   the expected standard error (absent: empty)
-//   status   the expected exit status
-//   calls    the expected call record, without the loader's
-//            NVPMQueryInterface lines (absent: not compared)
+// kestrelhost's check and init commands, run as their own processes in a
+// folder of their own. Each folder under check/ and init/ is one case of
+// that command:
+//   kestrel.cfg  a file in the folder (absent: there is none)
+//   args         the command's arguments, one a line (absent: check's is
+//                kestrel.cfg; init's none)
+//   script       the counter-library double's script
+//   library      "none" or "noexport" to run without a usable library
+//                (absent: the double, if there is a script; else none)
+//   stdout       the expected standard output, byte for byte
+//   stderr       the expected standard error (absent: not compared)
+//   status       the expected exit status
+//   calls        the expected call record, without the loader's
+//                NVPMQueryInterface lines (absent: not compared)
 // Then round trips: what init writes passes check with nothing to report,
 // and the plug-in, loaded beside it, offers one source per counter, named
 // and typed as the counter library says. This program plays the monitoring
@@ -32,30 +37,42 @@ extern "C" __attribute__((visibility("default"))) uint32_t GetHostAppID() { retu
 
 namespace {
 
-const fs::path kCases = KESTREL_INIT_CASES;
+std::vector<std::string> Cases() {
+  std::vector<std::string> dirs;
+  for (const fs::path root : {KESTREL_CHECK_CASES, KESTREL_INIT_CASES})
+    for (const std::string& name : CaseFolders(root)) dirs.push_back((root / name).string());
+  return dirs;
+}
 
-class InitCase : public testing::TestWithParam<std::string> {};
+class CommandCase : public testing::TestWithParam<std::string> {};
 
-TEST_P(InitCase, OutputAndCallsMatch) {
-  const fs::path dir = kCases / GetParam();
+TEST_P(CommandCase, OutputAndStatusMatch) {
+  const fs::path dir = GetParam();
+  const std::string command = dir.parent_path().filename().string();
   CounterDouble library;
   library.SetScript(ReadIfPresent(dir / "script"));
   std::string which = ReadIfPresent(dir / "library");
   which.erase(which.find_last_not_of('\n') + 1);
-  std::string folder = which == "none"       ? ""
-                       : which == "noexport" ? Doubles("noexport")
-                                             : Doubles("counterlib");
+  if (which.empty() && fs::exists(dir / "script")) which = "counterlib";
+  const std::string folder = which.empty() || which == "none" ? "" : Doubles(which.c_str());
   ScratchDir cwd;
-  HostRun run = RunHostIn(cwd.path(), {"init"}, folder);
+  if (fs::exists(dir / "kestrel.cfg")) fs::copy_file(dir / "kestrel.cfg", cwd / "kestrel.cfg");
+  std::vector<std::string> args = SplitLines(ReadIfPresent(dir / "args"));
+  if (command == "check" && args.empty()) args = {"kestrel.cfg"};
+  args.insert(args.begin(), command);
+
+  HostRun run = RunHostIn(cwd.path(), args, folder);
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitCode, std::stoi(ReadFile(dir / "status")));
   EXPECT_EQ(run.out, ReadFile(dir / "stdout"));
-  EXPECT_EQ(run.err, ReadIfPresent(dir / "stderr"));
+  if (fs::exists(dir / "stderr")) {
+    EXPECT_EQ(run.err, ReadFile(dir / "stderr"));
+  }
   if (fs::exists(dir / "calls")) {
     EXPECT_EQ(library.CallsWithoutQueries(), ReadFile(dir / "calls"));
   }
   // What init writes, check passes with nothing to report.
-  if (run.exitCode == 0) {
+  if (command == "init" && run.exitCode == 0) {
     WriteFile(cwd / "kestrel.cfg", run.out);
     HostRun check = RunHostIn(cwd.path(), {"check", "kestrel.cfg"}, folder);
     EXPECT_EQ(check.exitCode, 0);
@@ -64,7 +81,10 @@ TEST_P(InitCase, OutputAndCallsMatch) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, InitCase, testing::ValuesIn(CaseFolders(kCases)), [](const auto& info) { return CaseTestName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Cases, CommandCase, testing::ValuesIn(Cases()), [](const auto& info) {
+  const fs::path dir = info.param;
+  return CaseTestName(dir.parent_path().filename().string() + "_" + dir.filename().string());
+});
 
 struct Counter {
   std::string name;

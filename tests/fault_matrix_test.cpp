@@ -1,0 +1,163 @@
+// Every counter call kestrelcli and the plug-in make, made to fail: with a
+// result code on the direct path (the double returns -9); on the server path
+// as a failed COM call, with and without the code 21 stored first. Each cell
+// checks what the program shows, and a normal exit with status 0. Under the
+// sanitizer build a leak fails the exit status. The cells are listed in
+// fault_matrix/kestrelcli and fault_matrix/kestrelhost.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "counter_double.h"
+#include "process.h"
+#include "scratch.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+enum class Failure { DirectCode, ServerCallFails, ServerCallFailsAfterStoringCode };
+
+const auto kEveryFailure = testing::Values(Failure::DirectCode, Failure::ServerCallFails,
+                                           Failure::ServerCallFailsAfterStoringCode);
+
+// Makes `function` fail: a line of the double's script on the direct path, or
+// KESTREL_SERVER_FAULT for a program built to take the server path.
+void MakeCallFail(const std::string& function, Failure failure, std::string& script,
+                  ProgramOptions& options) {
+  if (failure == Failure::DirectCode)
+    script += function == "Init" ? "init -9\n" : "fail " + function + " -9\n";
+  else
+    options.environment["KESTREL_SERVER_FAULT"] =
+        failure == Failure::ServerCallFails ? function : function + ",21";
+}
+
+// The lines of fault_matrix/`program`, each split into its fields.
+using Cell = std::vector<std::string>;
+std::vector<Cell> Cells(const char* program) {
+  std::vector<Cell> cells;
+  for (std::string line : SplitLines(ReadFile(fs::path(KESTREL_FAULT_MATRIX) / program))) {
+    if (line.empty() || line[0] == '#') continue;
+    for (size_t at; (at = line.find("\\n")) != std::string::npos;) line.replace(at, 2, "\n");
+    Cell fields;
+    for (size_t at; (at = line.find(" | ")) != std::string::npos; line.erase(0, at + 3))
+      fields.push_back(line.substr(0, at));
+    fields.push_back(line);
+    cells.push_back(fields);
+  }
+  return cells;
+}
+
+std::string CellName(const testing::TestParamInfo<std::tuple<Cell, Failure>>& info) {
+  const char* failures[] = {"code", "com", "com_and_code"};
+  const Cell& cell = std::get<0>(info.param);
+  return cell[0] + "_" + (cell[1] == "sample" ? "sample_" : "") +
+         failures[static_cast<int>(std::get<1>(info.param))];
+}
+
+// Codes: the direct path's -9; the server's stored 21; else the bridge's
+// -5, or the binder's -1 for a failed Init call.
+std::string WithCode(std::string text, const std::string& name, Failure failure) {
+  const char* code = failure == Failure::DirectCode                        ? "4294967287"
+                     : failure == Failure::ServerCallFailsAfterStoringCode ? "21"
+                     : name == "Init"                                      ? "4294967295"
+                                                                           : "4294967291";
+  size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, code);
+  return text;
+}
+
+// Readings printed after the single-counter prompt.
+size_t Readings(const std::string& output) {
+  size_t start = output.find("stop collection\n\n");
+  if (start == std::string::npos) return 0;
+  size_t readings = 0;
+  for (const char* mark : {"Value:", "Percent:", "Error "})
+    for (size_t at = output.find(mark, start); at != std::string::npos;
+         at = output.find(mark, at + 1))
+      ++readings;
+  return readings;
+}
+
+class CliFaultMatrix : public testing::TestWithParam<std::tuple<Cell, Failure>> {};
+
+TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
+  auto [cell, failure] = GetParam();
+  const std::string& name = cell[0];
+  const bool sampleAll = cell[1] == "sample";
+  CounterDouble library;
+  ProgramOptions options;
+  options.arguments = {cell[1]};
+  std::string script = "counter 1 300 9 busy\n";
+  MakeCallFail(name, failure, script, options);
+  library.SetScript(script);
+  // Two readings: the second shows what the calls answer after the failure.
+  if (!sampleAll) options.sendKeyWhen = [](const std::string& output) { return Readings(output) >= 2; };
+  const char* program = failure == Failure::DirectCode ? KESTRELCLI : KESTRELCLI_VIA_SERVER;
+  ProgramRun run = RunProgram(program, options);
+
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.output.find(WithCode(cell[2], name, failure)), std::string::npos) << run.output;
+  if (failure == Failure::DirectCode) return;
+
+  // The failed call closed the connection: the server shut the library down
+  // once, and nothing reached the library after that. (A failing Shutdown
+  // method never reaches the library at all.)
+  auto calls = library.Calls();
+  if (name == "Shutdown") {
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Shutdown"), 0);
+  } else {
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Shutdown"), 1);
+    EXPECT_EQ(calls.back(), "Shutdown");
+  }
+  // A reading after the close finds no connection.
+  bool failsDuringReadings = !sampleAll && name != "Init" && name != "GetNumCounters" &&
+                             name != "AddCounter" && name != "Shutdown";
+  if (failsDuringReadings) {
+    const std::string afterClose = "Error 4294967291 sampling counter\n";
+    EXPECT_EQ(run.output.substr(run.output.size() - afterClose.size()), afterClose) << run.output;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, CliFaultMatrix,
+                         testing::Combine(testing::ValuesIn(Cells("kestrelcli")), kEveryFailure),
+                         CellName);
+
+// The plug-in in kestrelhost: one percentage source, 25 %, named and typed by
+// the counter library, polled twice.
+class PluginFaultMatrix : public testing::TestWithParam<std::tuple<Cell, Failure>> {};
+
+TEST_P(PluginFaultMatrix, FailingCallGivesItsDocumentedResult) {
+  auto [cell, failure] = GetParam();
+  CounterDouble library;
+  ScratchDir folder;
+  const bool direct = failure == Failure::DirectCode;
+  fs::copy_file(direct ? KESTREL_PLUGIN : KESTREL_PLUGIN_VIA_SERVER, folder / "kestrel.so");
+  WriteFile(folder / "kestrel.cfg", "[Source0]\nID=0\n");
+  std::string script = "counter 0 1 4 quarter\n";
+  ProgramOptions options;
+  options.arguments = {(folder / "kestrel.so").string(), "--polls", "2", "--interval", "0"};
+  MakeCallFail(cell[0], failure, script, options);
+  library.SetScript(script);
+
+  ProgramRun run = RunProgram(KESTRELHOST, options);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitCode, 0);
+  std::string list = cell[direct ? 1 : 2] + "; ";
+  size_t at = 0;
+  for (size_t end; (end = list.find("; ")) != std::string::npos; list.erase(0, end + 2)) {
+    const std::string shown = list.substr(0, end);
+    size_t found = run.output.find(shown, at);
+    ASSERT_NE(found, std::string::npos) << "\"" << shown << "\" missing from:\n" << run.output;
+    at = found + shown.size();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, PluginFaultMatrix,
+                         testing::Combine(testing::ValuesIn(Cells("kestrelhost")), kEveryFailure),
+                         CellName);
+
+}  // namespace

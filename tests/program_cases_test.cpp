@@ -1,0 +1,236 @@
+// kestrelcli, and kestrelhost with the plug-in, run as their own processes
+// over the counter-library double (the cases under cli/ and plugin/) or over
+// the counter library over NVML with the fake NVML behind it (those under
+// nvml/); both found through the loader's search path. Each case folder
+// holds:
+//   args         the command line, one argument a line (absent: none;
+//                kestrelhost's: --polls 1)
+//   script       the double's script, or the fake NVML's
+//   library      cli/: "none" or "noexport" to run without a usable library
+//   nvml         nvml/: the fake's folder among the doubles, nvml-old,
+//                nvml-broken, or none for no NVML at all (absent: nvml)
+//   keys         in single-counter mode, press a key after this many
+//                readings (cli/: calls of Sample)
+//   kestrel.cfg  kestrelhost's cases: the configuration beside the plug-in
+//                (plugin/: absent for none); kestrelhost polls it with the
+//                options in args, after --interval 0
+//   stdout       the expected output, byte for byte; kestrelhost's values
+//                appear as their bit patterns, so they are compared exactly
+//   calls        the expected call record, pointers written as P (optional;
+//                kestrelhost's without the loader's NVPMQueryInterface lines,
+//                each binding showing as its Init)
+//   log          plugin/: the expected log, time stamps written as "<time> "
+//                (absent: no log file may appear)
+// Every console case runs twice: on the direct path, and through the counter
+// server (a build of the same program whose WOW64 test says yes), where the
+// output must be the same byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <type_traits>
+
+#include "counter_double.h"
+#include "process.h"
+#include "scratch.h"
+#ifdef KESTRELHOST
+#include "platform.h"
+#include "plugin_under_test.h"
+#endif
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+#ifdef _WIN32
+constexpr char kPathVariable[] = "PATH";
+constexpr char kSeparator = ';';
+#else
+constexpr char kPathVariable[] = "LD_LIBRARY_PATH";
+constexpr char kSeparator = ':';
+#endif
+
+bool IsNvml(const fs::path& dir) { return dir.parent_path() == fs::path(KESTREL_NVML_CASES); }
+
+// The case folders: kestrelcli's, or kestrelhost's (all of plugin/, and
+// those of nvml/ with a kestrel.cfg). How the library is loaded is the
+// counter server's business, so the cases about that run on the direct path
+// only.
+std::vector<std::string> Cases(bool host, bool throughServer = false) {
+  std::vector<std::string> dirs;
+  std::vector<fs::path> roots = {KESTREL_CLI_CASES, KESTREL_NVML_CASES};
+#ifdef KESTRELHOST
+  roots.push_back(KESTREL_PLUGIN_CASES);
+#endif
+  for (const fs::path& root : roots)
+    for (const std::string& name : CaseFolders(root))
+      if ((fs::exists(root / name / "kestrel.cfg") || root.filename() == "plugin") == host &&
+          !(throughServer && fs::exists(root / name / "library")))
+        dirs.push_back((root / name).string());
+  return dirs;
+}
+
+std::string Word(const fs::path& file) {
+  std::string text = ReadIfPresent(file);
+  text.erase(text.find_last_not_of("\r\n") + 1);
+  return text;
+}
+
+size_t SampleCalls(const CounterDouble& library) {
+  auto calls = library.Calls();
+  return std::count_if(calls.begin(), calls.end(),
+                       [](const std::string& line) { return line.rfind("Sample ", 0) == 0; });
+}
+
+size_t Readings(const std::string& output) {
+  size_t count = 0;
+  for (const std::string& line : SplitLines(output))
+    if (line.rfind("Percent:", 0) == 0 || line.rfind("Value:", 0) == 0) ++count;
+  return count;
+}
+
+// The counter library a case runs over, and the script behind it.
+ProgramOptions Options(const fs::path& dir, CounterDouble& library, const ScratchDir& scratch) {
+  ProgramOptions options;
+  options.arguments = SplitLines(ReadIfPresent(dir / "args"));
+  const std::string doubles = std::string(KESTREL_DOUBLES) + "/";
+  if (IsNvml(dir)) {
+    WriteFile(scratch / "script", ReadIfPresent(dir / "script"));
+    options.environment["KESTREL_NVML_SCRIPT"] = (scratch / "script").string();
+    std::string variant = Word(dir / "nvml");
+    if (variant.empty()) variant = "nvml";
+    options.environment[kPathVariable] = std::string(KESTREL_NVPMAPI_DIR) +
+                                         (variant == "none" ? "" : kSeparator + doubles + variant);
+  } else {
+    library.SetScript(ReadIfPresent(dir / "script"));
+    if (fs::exists(dir / "library")) options.environment[kPathVariable] = doubles + Word(dir / "library");
+  }
+  return options;
+}
+
+enum class Path { Direct, Server };
+
+class ConsoleCase : public testing::TestWithParam<std::tuple<Path, std::string>> {};
+
+TEST_P(ConsoleCase, OutputAndCallsMatch) {
+  auto [path, name] = GetParam();
+  const fs::path dir = name;
+  CounterDouble library;
+  ScratchDir scratch;
+  ProgramOptions options = Options(dir, library, scratch);
+  if (fs::exists(dir / "keys")) {
+    size_t presses = std::stoul(ReadFile(dir / "keys"));
+    if (IsNvml(dir))
+      options.sendKeyWhen = [presses](const std::string& out) { return Readings(out) >= presses; };
+    else
+      options.sendKeyWhen = [&library, presses](const std::string&) { return SampleCalls(library) >= presses; };
+  }
+  ProgramRun run = RunProgram(path == Path::Direct ? KESTRELCLI : KESTRELCLI_VIA_SERVER, options);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, AsWritten(ReadFile(dir / "stdout")));
+  // Through the server the library sees the server's placeholders instead.
+  if (path == Path::Direct && fs::exists(dir / "calls")) {
+    EXPECT_EQ(library.NormalizedCalls(), ReadFile(dir / "calls"));
+  }
+}
+
+template <typename Param>
+std::string CaseName(const testing::TestParamInfo<Param>& info) {
+  fs::path dir;
+  if constexpr (std::is_same_v<Param, std::string>) dir = info.param;
+  else dir = std::get<1>(info.param);
+  return CaseTestName(dir.parent_path().filename().string() + "_" + dir.filename().string());
+}
+
+using ConsoleParam = ConsoleCase::ParamType;
+INSTANTIATE_TEST_SUITE_P(Direct, ConsoleCase,
+                         testing::Combine(testing::Values(Path::Direct),
+                                          testing::ValuesIn(Cases(false))),
+                         CaseName<ConsoleParam>);
+INSTANTIATE_TEST_SUITE_P(ThroughServer, ConsoleCase,
+                         testing::Combine(testing::Values(Path::Server),
+                                          testing::ValuesIn(Cases(false, true))),
+                         CaseName<ConsoleParam>);
+
+#ifdef KESTRELHOST
+// The expected outputs name the plug-in kestrel.so; on Windows it is kestrel.dll.
+std::string WithPluginName(std::string text, const PluginFolder& folder) {
+  const std::string checkedIn = "kestrel.so";
+  const std::string name = folder.plugin().filename().string();
+  for (size_t at = text.find(checkedIn); at != std::string::npos;
+       at = text.find(checkedIn, at + name.size()))
+    text.replace(at, checkedIn.size(), name);
+  return text;
+}
+
+class HostCase : public testing::TestWithParam<std::string> {};
+
+TEST_P(HostCase, OutputCallsAndLogMatch) {
+  const fs::path dir = GetParam();
+  CounterDouble library;
+  ScratchDir scratch;
+  ProgramOptions options = Options(dir, library, scratch);
+  PluginFolder folder;
+  if (fs::exists(dir / "kestrel.cfg")) fs::copy_file(dir / "kestrel.cfg", folder.configuration());
+  if (options.arguments.empty()) options.arguments = {"--polls", "1"};
+  options.arguments.insert(options.arguments.begin(), {folder.plugin().string(), "--interval", "0"});
+
+  ProgramRun run = RunProgram(KESTRELHOST, options);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, AsWritten(WithPluginName(ReadFile(dir / "stdout"), folder)));
+  if (fs::exists(dir / "calls")) {
+    EXPECT_EQ(library.CallsWithoutQueries(), ReadFile(dir / "calls"));
+  }
+  if (fs::exists(dir / "log")) {
+    EXPECT_EQ(LogWithoutTimeStamps(ReadFile(folder.log())), AsWritten(ReadFile(dir / "log")));
+  } else {
+    EXPECT_FALSE(folder.HasLog());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Host, HostCase, testing::ValuesIn(Cases(true)), CaseName<std::string>);
+
+// What is not a plug-in ends kestrelhost with a message, not a crash.
+TEST(Kestrelhost, RefusesWhatIsNoPluginAndAWrongCommandLine) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+  } cases[] = {
+      {{"/nonexistent/kestrel.so"}, 1},
+      {{std::string(KESTREL_DOUBLES) + "/counterlib/" + platform::kCounterLibraryFileName},
+       1},  // lacks the exports
+      {{}, 2},
+      {{"kestrel.so", "--polls", "many"}, 2},
+  };
+  for (const Case& c : cases) {
+    ProgramOptions options;
+    options.arguments = c.arguments;
+    ProgramRun run = RunProgram(KESTRELHOST, options);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exitCode, c.exitCode) << testing::PrintToString(c.arguments);
+    EXPECT_EQ(run.output, "");
+  }
+}
+
+// A plug-in named without a folder is the file in the working folder, even
+// where another plug-in of that name stands beside kestrelhost itself.
+TEST(Kestrelhost, ABareNameIsTheFileInTheWorkingFolder) {
+  CounterDouble library;
+  library.SetScript("counter 1 300 1 raw\n");
+  PluginFolder folder;
+  folder.WriteConfiguration("[Source0]\nID=0\n[Source1]\nID=0\n");
+  const std::string name = folder.plugin().filename().string();
+  ASSERT_TRUE(fs::exists(fs::path(KESTRELHOST).parent_path() / name));
+  ProgramOptions options;
+  options.arguments = {name, "--polls", "0"};
+  options.workingDirectory = folder.plugin().parent_path().string();
+  ProgramRun run = RunProgram(KESTRELHOST, options);
+  EXPECT_EQ(run.exitCode, 0);
+  const std::string firstLine = AsWritten(name + ": 2 sources\n");
+  EXPECT_EQ(run.output.substr(0, firstLine.size()), firstLine);
+}
+#endif
+
+}  // namespace
