@@ -61,8 +61,8 @@ Reading FromReadings(uint32_t counter, const Readings& r) {
     case 3: return Share(r.decoder, kPercent);
     case 4: return Share(r.fan, kPercent);
     case 5: return Share(r.memory.used, r.memory.total);
-    case 6: return Share(r.powerMw, r.powerLimitMw);
-    case 7: return Share(r.clockMhz[nvml::kClockSm], r.maxSmClockMhz);
+    case kPowerOfLimit: return Share(r.powerMw, r.powerLimitMw);
+    case kSmClockOfMax: return Share(r.clockMhz[nvml::kClockSm], r.maxSmClockMhz);
     case 8: return Raw(r.clockMhz[nvml::kClockGraphics]);
     case 9: return Raw(r.clockMhz[nvml::kClockSm]);
     case 10: return Raw(r.clockMhz[nvml::kClockMem]);

@@ -55,6 +55,11 @@ struct CounterDefinition {
 inline constexpr uint32_t kCountersPerGpu = 31;
 extern const CounterDefinition kCounters[kCountersPerGpu];
 
+// The two ratios whose base takes an NVML call of its own: it is read once,
+// when the counter is enabled, so that a poll still makes one call.
+inline constexpr uint32_t kPowerOfLimit = 6;  // power / enforced limit
+inline constexpr uint32_t kSmClockOfMax = 7;  // SM clock / its maximum
+
 struct Reading {
   uint64_t value = 0;
   uint64_t cycles = 0;

@@ -337,9 +337,9 @@ int32_t KESTREL_CDECL AddCounter(uint32_t index) {
     for (nvml::GpmSample& sample : gpu.samples)
       if (result == 0 && sample == nullptr) result = s.nvml.nvmlGpmSampleAlloc(&sample);
   } else if (result == 0) {
-    // The fixed bases of the two ratios are read once, here.
-    if (index % kCountersPerGpu == 6) result = Call(s.nvml, gpu, kPowerLimit);
-    if (index % kCountersPerGpu == 7 && result == 0) {
+    uint32_t position = index % kCountersPerGpu;
+    if (position == kPowerOfLimit) result = Call(s.nvml, gpu, kPowerLimit);
+    if (position == kSmClockOfMax) {
       result = s.nvml.nvmlDeviceGetMaxClockInfo == nullptr
                    ? nvml::kFunctionNotFound
                    : s.nvml.nvmlDeviceGetMaxClockInfo(gpu.device, nvml::kClockSm,
