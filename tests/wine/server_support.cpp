@@ -27,7 +27,7 @@ HANDLE OpenTheServerProcess() {
   if (servers.size() != 1)
     throw std::runtime_error("expected one kestrelsrv.exe, found " +
                              std::to_string(servers.size()));
-  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, servers[0]);
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, servers[0]);
   if (process == nullptr) throw std::runtime_error("cannot open kestrelsrv.exe");
   return process;
 }
@@ -39,7 +39,7 @@ void Kill(HANDLE process) {
 
 void EndServersOfThisProcess() {
   for (DWORD id : ServerProcessesOfThisProcess()) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
     if (process == nullptr) continue;
     if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) Kill(process);
     CloseHandle(process);
