@@ -12,12 +12,11 @@
 #include <thread>
 
 #include "binding_slots.h"
+#include "scratch.h"
 #include "counter_api.h"
 #include "counter_double.h"
 #include "server_support.h"
 
-using testing::ElementsAre;
-using testing::ElementsAreArray;
 using namespace testing_support;
 using Clock = std::chrono::steady_clock;
 
@@ -38,11 +37,16 @@ class ServerPath : public testing::Test {
     EndServersOfThisProcess();
   }
   // The library's calls since the server's loader ran, pointers as P.
-  std::vector<std::string> CallsAfterLoading() {
-    std::vector<std::string> calls = SplitLines(library.NormalizedCalls()), after;
-    for (const std::string& call : calls)
-      if (call.rfind("NVPMQueryInterface", 0) != 0 && call != "Init") after.push_back(call);
+  std::string CallsAfterLoading() {
+    std::string after;
+    for (const std::string& call : SplitLines(library.NormalizedCalls()))
+      if (call.rfind("NVPMQueryInterface", 0) != 0 && call != "Init") after += call + "\n";
     return after;
+  }
+  HANDLE ExpectServerEnds(HANDLE server) {
+    EXPECT_EQ(WaitForSingleObject(server, kServerExitWaitMs), WAIT_OBJECT_0);
+    CloseHandle(server);
+    return nullptr;
   }
 
   CounterDouble library;
@@ -57,15 +61,8 @@ TEST_F(ServerPath, EverySlotReachesTheLibraryInTheServerWithTheCallersArguments)
 
   SlotOutputs out;
   out.sampleCount = 1;
-  std::array<int32_t, kCounterSlotCount> expected{};
-  EXPECT_EQ(CallEverySlot(out), expected);
-  EXPECT_THAT(CallsAfterLoading(),
-              ElementsAreArray(std::vector<std::string>{
-                  "CounterCall0 100", "RemoveAllCounters", "CounterCall3 103", "CounterCall4",
-                  "CounterCall5 105", "CounterCall6 106", "CounterCall7 107", "CounterCall8 108",
-                  "CounterCall9 109", "CounterCall10 1 2 3 4", "Sample P P 1", "GetNumCounters P",
-                  "GetCounterName 0 P P 200", "CounterCall14 114 214", "GetCounterAttribute 0 2 P",
-                  "GetCounterValue 0 0 P P", "AddCounter 0", "CounterCall18 118", "Shutdown"}));
+  EXPECT_EQ(CallEverySlot(out), (std::array<int32_t, kCounterSlotCount>{}));
+  EXPECT_EQ(CallsAfterLoading(), ReadFile(KESTREL_BINDING_DATA "/every-slot-in-the-server"));
   // What the library wrote in the server came back into the caller's
   // variables.
   EXPECT_EQ(out.sampleCount, 0u);  // nothing was enabled yet
@@ -76,8 +73,7 @@ TEST_F(ServerPath, EverySlotReachesTheLibraryInTheServerWithTheCallersArguments)
   EXPECT_EQ(out.value, 300u);
   EXPECT_EQ(out.cycles, 9u);
   // Shutdown released the one object, so the server ended by itself.
-  EXPECT_EQ(WaitForSingleObject(server, kServerExitWaitMs), WAIT_OBJECT_0);
-  CloseHandle(server);
+  ExpectServerEnds(server);
 }
 
 TEST_F(ServerPath, ServerCodesComeBackAndKeepTheConnection) {
@@ -91,8 +87,7 @@ TEST_F(ServerPath, ServerCodesComeBackAndKeepTheConnection) {
   EXPECT_EQ(CounterApiTable.AddCounter(0), 0);
   EXPECT_EQ(CounterApiTable.AddCounter(5), 7);  // the double's "no such counter"
   EXPECT_EQ(CounterApiTable.Shutdown(), 0);
-  EXPECT_THAT(CallsAfterLoading(),
-              ElementsAre("GetCounterValue 0 0 P P", "AddCounter 0", "AddCounter 5", "Shutdown"));
+  EXPECT_EQ(CallsAfterLoading(), "GetCounterValue 0 0 P P\nAddCounter 0\nAddCounter 5\nShutdown\n");
 }
 
 TEST_F(ServerPath, TheServersInitCodeIsTheBindersResultAndTheBridgesStay) {
@@ -105,15 +100,23 @@ TEST_F(ServerPath, TheServersInitCodeIsTheBindersResultAndTheBridgesStay) {
   EXPECT_EQ(CounterApiTable.Shutdown(), -5);
 }
 
-TEST_F(ServerPath, ShutdownTwiceReturnsTheServersCodeThenMinusFive) {
+// Shutdown returns the server's code, and the server ends; then -5 without
+// a call, until a binding connects again.
+TEST_F(ServerPath, ShutdownClosesUntilABindingConnectsAgain) {
   library.SetScript("counter 1 300 9 busy\nfail Shutdown 6\n");
   ASSERT_EQ(BindCounterApi(), 0);
   HANDLE server = OpenTheServerProcess();
   EXPECT_EQ(CounterApiTable.Shutdown(), 6);
   EXPECT_EQ(CounterApiTable.Shutdown(), -5);
-  EXPECT_EQ(WaitForSingleObject(server, kServerExitWaitMs), WAIT_OBJECT_0);
-  CloseHandle(server);
-  EXPECT_EQ(CallsAfterLoading(), std::vector<std::string>{"Shutdown"});
+  EXPECT_EQ(CounterApiTable.AddCounter(0), -5);
+  ExpectServerEnds(server);
+
+  library.SetScript("counter 1 300 9 busy\n");
+  ASSERT_EQ(BindCounterApi(), 0);
+  EXPECT_EQ(ServerProcessesOfThisProcess().size(), 1u);
+  EXPECT_EQ(CounterApiTable.AddCounter(0), 0);
+  EXPECT_EQ(CounterApiTable.Shutdown(), 0);
+  EXPECT_EQ(CallsAfterLoading(), "Shutdown\nAddCounter 0\nShutdown\n");
 }
 
 // A closed connection answers every slot with -5 at once, writes no
@@ -176,22 +179,6 @@ TEST_F(ServerPath, AServerKilledDuringACallClosesTheConnection) {
   ExpectClosed();
 }
 
-TEST_F(ServerPath, ABindingAfterACloseConnectsAgain) {
-  ASSERT_EQ(BindCounterApi(), 0);
-  HANDLE first = OpenTheServerProcess();
-  ASSERT_EQ(CounterApiTable.Shutdown(), 0);
-  ASSERT_EQ(WaitForSingleObject(first, kServerExitWaitMs), WAIT_OBJECT_0);
-  CloseHandle(first);
-  EXPECT_EQ(CounterApiTable.AddCounter(0), -5);
-
-  library.ClearCalls();
-  ASSERT_EQ(BindCounterApi(), 0);
-  EXPECT_EQ(ServerProcessesOfThisProcess().size(), 1u);
-  EXPECT_EQ(CounterApiTable.AddCounter(0), 0);
-  EXPECT_EQ(CounterApiTable.Shutdown(), 0);
-  EXPECT_THAT(CallsAfterLoading(), ElementsAre("AddCounter 0", "Shutdown"));
-}
-
 // The plug-in binds again on every count, without a Shutdown in between:
 // the same server, with the counters enabled before, goes on answering.
 TEST_F(ServerPath, BindingAgainKeepsTheServerAndItsCounters) {
@@ -209,7 +196,7 @@ TEST_F(ServerPath, BindingAgainKeepsTheServerAndItsCounters) {
   EXPECT_EQ(value, 300u);
   EXPECT_EQ(cycles, 9u);
   EXPECT_EQ(CounterApiTable.Shutdown(), 0);
-  EXPECT_THAT(CallsAfterLoading(), testing::Not(testing::Contains("RemoveAllCounters")));
+  EXPECT_EQ(CallsAfterLoading().find("RemoveAllCounters"), std::string::npos);
 }
 
 }  // namespace

@@ -44,48 +44,25 @@ class MachineRegistrationRestored {
   }
 };
 
+// Registration for the machine, each view with its own proxy DLL, is what
+// the setup program does; its test checks the keys.
 TEST_F(ServerRegistration, PerUserKeysByDefaultAndTheirRemoval) {
-  ASSERT_EQ(RunServerProgram(kServer, {"/RegServer"}), 0);
-  const std::string server = WindowsPath(kServer);
-  const std::string folder = WindowsPath(fs::path(kServer).parent_path());
-  EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, kClassKey + "\\LocalServer32", nullptr),
-            "\"" + server + "\"");
-  EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, kInterfaceKey + "\\ProxyStubClsid32", nullptr),
-            "{834874B0-02EF-48B8-83DD-E2FDCEAEA575}");
-  EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, kProxyKey + "\\InprocServer32", nullptr),
-            folder + "\\kestrelps64.dll");
-  EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, kProxyKey + "\\InprocServer32", "ThreadingModel"),
-            "Both");
-
-  ASSERT_EQ(RunServerProgram(kServer, {"/UnregServer"}), 0);
-  EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, kClassKey + "\\LocalServer32", nullptr), "<missing>");
-  EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, kInterfaceKey + "\\ProxyStubClsid32", nullptr),
-            "<missing>");
-  EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, kProxyKey + "\\InprocServer32", nullptr), "<missing>");
-  // The machine's registration is another scope and stays.
-  EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kClassKey + "\\LocalServer32", nullptr),
-            "\"" + server + "\"");
-  // Removing what is not there is no error.
-  EXPECT_EQ(RunServerProgram(kServer, {"/UnregServer"}), 0);
-}
-
-TEST_F(ServerRegistration, EachViewGetsItsOwnProxyDll) {
-  MachineRegistrationRestored restored;
-  ScratchDir folder;
-  fs::copy_file(kServer, folder / "kestrelsrv.exe");
-  fs::copy_file(fs::path(kServer).parent_path() / "kestrelps64.dll", folder / "kestrelps64.dll");
-  WriteFile(folder / "kestrelps32.dll", "");  // only its presence counts here
-  const std::string copy = WindowsPath(folder / "kestrelsrv.exe");
-  ASSERT_EQ(RunServerProgram(copy, {"/RegServer", "/AllUsers"}), 0);
-
-  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-    SCOPED_TRACE(view == KEY_WOW64_64KEY ? "64-bit view" : "32-bit view");
-    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kClassKey + "\\LocalServer32", nullptr, view),
-              "\"" + copy + "\"");
-    EXPECT_EQ(
-        RegistryText(HKEY_LOCAL_MACHINE, kProxyKey + "\\InprocServer32", nullptr, view),
-        WindowsPath(folder / (view == KEY_WOW64_64KEY ? "kestrelps64.dll" : "kestrelps32.dll")));
+  const std::string server = "\"" + WindowsPath(kServer) + "\"";
+  const std::string proxy = WindowsPath(fs::path(kServer).parent_path() / "kestrelps64.dll");
+  const std::pair<std::string, std::string> keys[] = {
+      {kClassKey + "\\LocalServer32", server},
+      {kInterfaceKey + "\\ProxyStubClsid32", "{834874B0-02EF-48B8-83DD-E2FDCEAEA575}"},
+      {kProxyKey + "\\InprocServer32", proxy}};
+  for (bool registered : {true, false, false}) {  // removing what is not there is no error
+    ASSERT_EQ(RunServerProgram(kServer, {registered ? "/RegServer" : "/UnregServer"}), 0);
+    for (const auto& [key, value] : keys)
+      EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, key, nullptr), registered ? value : "<missing>");
+    // The machine's registration is another scope and stays.
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kClassKey + "\\LocalServer32", nullptr), server);
   }
+  ASSERT_EQ(RunServerProgram(kServer, {"/RegServer"}), 0);
+  EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, kProxyKey + "\\InprocServer32", "ThreadingModel"), "Both");
+  ASSERT_EQ(RunServerProgram(kServer, {"/UnregServer"}), 0);
 }
 
 TEST_F(ServerRegistration, AnUnregisteredClassFailsTheBindingAndLeavesTheTable) {
