@@ -41,16 +41,16 @@ std::vector<Cell> Cells(const char* program) {
   for (std::string line : SplitLines(ReadFile(fs::path(KESTREL_FAULT_MATRIX) / program))) {
     if (line.empty() || line[0] == '#') continue;
     for (size_t at; (at = line.find("\\n")) != std::string::npos;) line.replace(at, 2, "\n");
-    Cell fields;
+    Cell& fields = cells.emplace_back();
     for (size_t at; (at = line.find(" | ")) != std::string::npos; line.erase(0, at + 3))
       fields.push_back(line.substr(0, at));
     fields.push_back(line);
-    cells.push_back(fields);
   }
   return cells;
 }
 
-std::string CellName(const testing::TestParamInfo<std::tuple<Cell, Failure>>& info) {
+using CellParam = std::tuple<Cell, Failure>;
+std::string CellName(const testing::TestParamInfo<CellParam>& info) {
   const char* failures[] = {"code", "com", "com_and_code"};
   const Cell& cell = std::get<0>(info.param);
   return cell[0] + "_" + (cell[1] == "sample" ? "sample_" : "") +
@@ -71,17 +71,13 @@ std::string WithCode(std::string text, const std::string& name, Failure failure)
 
 // Readings printed after the single-counter prompt.
 size_t Readings(const std::string& output) {
-  size_t start = output.find("stop collection\n\n");
-  if (start == std::string::npos) return 0;
   size_t readings = 0;
-  for (const char* mark : {"Value:", "Percent:", "Error "})
-    for (size_t at = output.find(mark, start); at != std::string::npos;
-         at = output.find(mark, at + 1))
-      ++readings;
+  for (const std::string& line : SplitLines(output.substr(std::min(output.size(), output.find("stop collection\n\n")))))
+    readings += line.find("Value:") == 0 || line.find("Percent:") == 0 || line.find("Error ") == 0;
   return readings;
 }
 
-class CliFaultMatrix : public testing::TestWithParam<std::tuple<Cell, Failure>> {};
+class CliFaultMatrix : public testing::TestWithParam<CellParam> {};
 
 TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
   auto [cell, failure] = GetParam();
@@ -104,22 +100,16 @@ TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
   if (failure == Failure::DirectCode) return;
 
   // The failed call closed the connection: the server shut the library down
-  // once, and nothing reached the library after that. (A failing Shutdown
-  // method never reaches the library at all.)
+  // once, and nothing reached the library after that (a failing Shutdown
+  // method never reaches it at all); a reading after the close finds no
+  // connection.
   auto calls = library.Calls();
-  if (name == "Shutdown") {
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Shutdown"), 0);
-  } else {
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Shutdown"), 1);
-    EXPECT_EQ(calls.back(), "Shutdown");
-  }
-  // A reading after the close finds no connection.
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "Shutdown"), name == "Shutdown" ? 0 : 1);
+  EXPECT_TRUE(name == "Shutdown" || calls.back() == "Shutdown");
+  const std::string afterClose = "Error 4294967291 sampling counter\n";
   bool failsDuringReadings = !sampleAll && name != "Init" && name != "GetNumCounters" &&
                              name != "AddCounter" && name != "Shutdown";
-  if (failsDuringReadings) {
-    const std::string afterClose = "Error 4294967291 sampling counter\n";
-    EXPECT_EQ(run.output.substr(run.output.size() - afterClose.size()), afterClose) << run.output;
-  }
+  EXPECT_TRUE(!failsDuringReadings || run.output.ends_with(afterClose)) << run.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, CliFaultMatrix,
@@ -128,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(EveryCall, CliFaultMatrix,
 
 // The plug-in in kestrelhost: one percentage source, 25 %, named and typed by
 // the counter library, polled twice.
-class PluginFaultMatrix : public testing::TestWithParam<std::tuple<Cell, Failure>> {};
+class PluginFaultMatrix : public testing::TestWithParam<CellParam> {};
 
 TEST_P(PluginFaultMatrix, FailingCallGivesItsDocumentedResult) {
   auto [cell, failure] = GetParam();
