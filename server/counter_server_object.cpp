@@ -12,8 +12,10 @@ namespace {
 
 static_assert(sizeof(SampleRecord) == sizeof(CounterSampleRecord));
 
-// What the proxy/stub carries for GetCounterName's buffer.
+// What the proxy/stub carries for GetCounterName's buffer. The build read
+// the IDL's size out of counter_interface.h; this is what it should have read.
 using counter_interface::kNameBufferSize;
+static_assert(KESTREL_IDL_NAME_BUFFER_SIZE == kNameBufferSize);
 
 class CounterServerObject final : public ICounterServer {
  public:
