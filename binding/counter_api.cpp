@@ -7,7 +7,7 @@
 extern "C" int32_t KESTREL_CDECL UnboundEntry() { return kNotBound; }
 
 CounterApiSlots CounterApiTable = {
-#define KESTREL_UNBOUND_SLOT(slot, name, entry, params, args) \
+#define KESTREL_UNBOUND_SLOT(slot, name, entry, method, params, args) \
   AsSlot<decltype(CounterApiSlots::name)>(UnboundEntry),
     KESTREL_COUNTER_SLOTS(KESTREL_UNBOUND_SLOT)
 #undef KESTREL_UNBOUND_SLOT
@@ -34,7 +34,8 @@ int32_t BindCounterApi() {
   }
   bindResult = LoadCounterLibrary();
   // Filled whatever the loader said: unresolved entries answer -3.
-#define KESTREL_FILL_FORWARDER(slot, name, entry, params, args) CounterApiTable.name = Forward##name;
+#define KESTREL_FILL_FORWARDER(slot, name, entry, method, params, args) \
+  CounterApiTable.name = Forward##name;
   KESTREL_COUNTER_SLOTS(KESTREL_FILL_FORWARDER)
 #undef KESTREL_FILL_FORWARDER
   return bindResult;

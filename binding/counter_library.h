@@ -30,7 +30,7 @@ int32_t LoadCounterLibrary();
 // library entry, so the library function gets the caller's arguments and
 // returns straight to the caller.
 extern "C" {
-#define KESTREL_FORWARDER_DECL(slot, name, entry, params, args) \
+#define KESTREL_FORWARDER_DECL(slot, name, entry, method, params, args) \
   int32_t KESTREL_CDECL Forward##name params;
 KESTREL_COUNTER_SLOTS(KESTREL_FORWARDER_DECL)
 #undef KESTREL_FORWARDER_DECL

@@ -12,39 +12,49 @@ extern const CLSID CLSID_CounterServer;
 extern const IID IID_ICounterServer;
 
 // The server's interface. Its virtual table: IUnknown (slots 0-2), IDispatch
-// (3-6), then these methods at slots 7-26, in this order. Each one ends with
-// a pointer through which the server stores the counter API's result code;
-// the HRESULT only says whether the call itself went through.
-struct ICounterServer : public IDispatch {
-  virtual HRESULT STDMETHODCALLTYPE Init(int32_t* result) = 0;                          // 7
-  virtual HRESULT STDMETHODCALLTYPE Shutdown(int32_t* result) = 0;                      // 8
-  virtual HRESULT STDMETHODCALLTYPE CounterCall0(uint32_t value, int32_t* result) = 0;  // 9
-  virtual HRESULT STDMETHODCALLTYPE AddCounter(uint32_t index, int32_t* result) = 0;    // 10
-  virtual HRESULT STDMETHODCALLTYPE RemoveAllCounters(int32_t* result) = 0;             // 11
-  virtual HRESULT STDMETHODCALLTYPE CounterCall9(uint32_t value, int32_t* result) = 0;  // 12
-  virtual HRESULT STDMETHODCALLTYPE CounterCall3(uint32_t value, int32_t* result) = 0;  // 13
-  virtual HRESULT STDMETHODCALLTYPE CounterCall4(int32_t* result) = 0;                  // 14
-  virtual HRESULT STDMETHODCALLTYPE CounterCall5(uint32_t value, int32_t* result) = 0;  // 15
-  virtual HRESULT STDMETHODCALLTYPE CounterCall6(uint32_t value, int32_t* result) = 0;  // 16
-  virtual HRESULT STDMETHODCALLTYPE CounterCall7(uint32_t value, int32_t* result) = 0;  // 17
-  virtual HRESULT STDMETHODCALLTYPE CounterCall8(uint32_t value, int32_t* result) = 0;  // 18
-  virtual HRESULT STDMETHODCALLTYPE CounterCall10(uint32_t a, uint32_t b, uint32_t c,
-                                                  uint32_t d, int32_t* result) = 0;     // 19
-  virtual HRESULT STDMETHODCALLTYPE Sample(uint32_t capacity, CounterSampleRecord* samples,
-                                           uint32_t* count, int32_t* result) = 0;       // 20
-  virtual HRESULT STDMETHODCALLTYPE CounterCall18(uint32_t value, int32_t* result) = 0; // 21
-  virtual HRESULT STDMETHODCALLTYPE GetNumCounters(uint32_t* count, int32_t* result) = 0;  // 22
-  virtual HRESULT STDMETHODCALLTYPE GetCounterName(uint32_t index, char* name,
-                                                   uint32_t* length, int32_t* result) = 0;  // 23
-  virtual HRESULT STDMETHODCALLTYPE CounterCall14(uint32_t a, uint32_t b,
-                                                  int32_t* result) = 0;                 // 24
-  virtual HRESULT STDMETHODCALLTYPE GetCounterAttribute(uint32_t index, uint32_t attribute,
-                                                        uint64_t* value,
-                                                        int32_t* result) = 0;           // 25
-  virtual HRESULT STDMETHODCALLTYPE GetCounterValue(uint32_t index, uint32_t object,
-                                                    uint64_t* value, uint64_t* cycles,
-                                                    int32_t* result) = 0;               // 26
+// (3-6), Init at 7, then one method per counter slot at the position that
+// the slot list gives it (8-26). Each one ends with a pointer through which
+// the server stores the counter API's result code; the HRESULT only says
+// whether the call itself went through.
+//
+// C++ lays out virtual functions in declaration order, and the list is in
+// table order. So each method is declared in a layer of its own,
+// ServerMethod<position, Base>, and the interface stacks the layers from 7
+// up: single inheritance puts each layer's method right after its base's.
+// A position given twice, or none, does not compile.
+namespace counter_server_layers {
+
+template <int position, class Base>
+struct ServerMethod;
+
+// Init is no slot: the server binds its own table.
+template <class Base>
+struct ServerMethod<7, Base> : Base {
+  virtual HRESULT STDMETHODCALLTYPE Init(int32_t* result) = 0;
 };
+
+#define KESTREL_SERVER_METHOD(slot, name, entry, method, params, args)       \
+  template <class Base>                                                       \
+  struct ServerMethod<KESTREL_METHOD_POSITION(method), Base> : Base {         \
+    virtual HRESULT STDMETHODCALLTYPE name                                    \
+        KESTREL_SERVER_PARAMETERS(method, params, int32_t* result) = 0;       \
+  };
+KESTREL_COUNTER_SLOTS(KESTREL_SERVER_METHOD)
+#undef KESTREL_SERVER_METHOD
+
+// The layers from 7 to `last`, on top of IDispatch.
+template <int last>
+struct ServerMethodsUpTo {
+  using Type = ServerMethod<last, typename ServerMethodsUpTo<last - 1>::Type>;
+};
+template <>
+struct ServerMethodsUpTo<6> {
+  using Type = IDispatch;
+};
+
+}  // namespace counter_server_layers
+
+struct ICounterServer : counter_server_layers::ServerMethodsUpTo<7 + kCounterSlotCount>::Type {};
 
 // Creates the server object (class context 23: any server kind), runs it and
 // asks it for ICounterServer, stored through `server`, which is set to null

@@ -12,7 +12,7 @@ static_assert(sizeof(CounterLibraryEntry) == 2 * sizeof(void*));
 #define KESTREL_ENTRY_OFFSET(index) #index "*2*" KESTREL_ASM_STR(__SIZEOF_POINTER__)
 
 // Each slot's forwarder jumps through the library entry the slot reaches.
-#define KESTREL_FORWARDER(slot, name, entry, params, args) \
+#define KESTREL_FORWARDER(slot, name, entry, method, params, args) \
   KESTREL_ASM_INDIRECT_JUMP_FUNCTION(Forward##name, CounterLibraryEntries, KESTREL_ENTRY_OFFSET(entry))
 
 asm(KESTREL_ASM_HIDDEN(CounterLibraryEntries) KESTREL_COUNTER_SLOTS(KESTREL_FORWARDER));

@@ -83,7 +83,7 @@ Slot BridgeFor() {
 }
 
 void FillBridges() {
-#define KESTREL_FILL_BRIDGE(slot, name, entry, params, args) \
+#define KESTREL_FILL_BRIDGE(slot, name, entry, method, params, args) \
   CounterApiTable.name = BridgeFor<slot, &ICounterServer::name, decltype(CounterApiSlots::name)>();
   KESTREL_COUNTER_SLOTS(KESTREL_FILL_BRIDGE)
 #undef KESTREL_FILL_BRIDGE

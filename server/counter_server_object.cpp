@@ -3,6 +3,7 @@
 #include <new>
 
 #include "counter_api.h"
+#include "counter_interface.h"
 #include "local_server.h"
 
 namespace kestrelsrv {
@@ -11,8 +12,10 @@ namespace {
 
 static_assert(sizeof(SampleRecord) == sizeof(CounterSampleRecord));
 
-// What the proxy/stub carries for GetCounterName's buffer.
-constexpr uint32_t kNameBufferSize = 200;
+// What the proxy/stub carries for GetCounterName's buffer. The build read
+// the IDL's size out of counter_interface.h; this is what it should have read.
+using counter_interface::kNameBufferSize;
+static_assert(KESTREL_IDL_NAME_BUFFER_SIZE == kNameBufferSize);
 
 class CounterServerObject final : public ICounterServer {
  public:
@@ -62,55 +65,19 @@ class CounterServerObject final : public ICounterServer {
     *result = BindCounterApi();
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Shutdown(INT32* result) override {
-    *result = CounterApiTable.Shutdown();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CounterCall0(UINT32 value, INT32* result) override {
-    *result = CounterApiTable.CounterCall0(value);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE AddCounter(UINT32 index, INT32* result) override {
-    *result = CounterApiTable.AddCounter(index);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE RemoveAllCounters(INT32* result) override {
-    *result = CounterApiTable.RemoveAllCounters();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CounterCall9(UINT32 value, INT32* result) override {
-    *result = CounterApiTable.CounterCall9(value);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CounterCall3(UINT32 value, INT32* result) override {
-    *result = CounterApiTable.CounterCall3(value);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CounterCall4(INT32* result) override {
-    *result = CounterApiTable.CounterCall4();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CounterCall5(UINT32 value, INT32* result) override {
-    *result = CounterApiTable.CounterCall5(value);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CounterCall6(UINT32 value, INT32* result) override {
-    *result = CounterApiTable.CounterCall6(value);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CounterCall7(UINT32 value, INT32* result) override {
-    *result = CounterApiTable.CounterCall7(value);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CounterCall8(UINT32 value, INT32* result) override {
-    *result = CounterApiTable.CounterCall8(value);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CounterCall10(UINT32 a, UINT32 b, UINT32 c, UINT32 d,
-                                          INT32* result) override {
-    *result = CounterApiTable.CounterCall10(a, b, c, d);
-    return S_OK;
-  }
+  // The methods that only call their slot (TABLE in the slot list; the OWN
+  // ones follow). The call itself always goes through; what the slot
+  // answers is the method's result code.
+#define KESTREL_TABLE_METHOD(slot, name, entry, method, params, args)       \
+  KESTREL_IF_TABLE(method)(                                                 \
+      HRESULT STDMETHODCALLTYPE name                                        \
+      KESTREL_SERVER_PARAMETERS(method, params, INT32* result) override {   \
+        *result = CounterApiTable.name args;                                \
+        return S_OK;                                                        \
+      })
+  KESTREL_COUNTER_SLOTS(KESTREL_TABLE_METHOD)
+#undef KESTREL_TABLE_METHOD
+
   // The stub holds exactly one record for the library to fill, so the
   // library is told that it has room for at most one, whatever the client's
   // capacity said. The count it stores goes back to the client.
@@ -120,34 +87,12 @@ class CounterServerObject final : public ICounterServer {
     *result = CounterApiTable.Sample(reinterpret_cast<CounterSampleRecord*>(samples), count);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE CounterCall18(UINT32 value, INT32* result) override {
-    *result = CounterApiTable.CounterCall18(value);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetNumCounters(UINT32* count, INT32* result) override {
-    *result = CounterApiTable.GetNumCounters(count);
-    return S_OK;
-  }
   // The stub's buffer is exactly as large as every client's, so a larger
   // length from a client must not reach the library.
   HRESULT STDMETHODCALLTYPE GetCounterName(UINT32 index, char name[kNameBufferSize], UINT32* length,
                                            INT32* result) override {
     if (*length > kNameBufferSize) *length = kNameBufferSize;
     *result = CounterApiTable.GetCounterName(index, name, length);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CounterCall14(UINT32 a, UINT32 b, INT32* result) override {
-    *result = CounterApiTable.CounterCall14(a, b);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetCounterAttribute(UINT32 index, UINT32 attribute, UINT64* value,
-                                                INT32* result) override {
-    *result = CounterApiTable.GetCounterAttribute(index, attribute, value);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetCounterValue(UINT32 index, UINT32 object, UINT64* value,
-                                            UINT64* cycles, INT32* result) override {
-    *result = CounterApiTable.GetCounterValue(index, object, value, cycles);
     return S_OK;
   }
 
