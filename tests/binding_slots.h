@@ -8,18 +8,18 @@
 
 #include "counter_api.h"
 
+// Every byte 0xA5 but the name buffer's capacity, so that any byte a slot
+// writes shows.
 struct SlotOutputs {
-  CounterSampleRecord sample{};
-  uint32_t sampleCount = 0xA5A5A5A5;
-  uint32_t numCounters = 0xA5A5A5A5;
+  CounterSampleRecord sample;
+  uint32_t sampleCount;
+  uint32_t numCounters;
   char name[200];
-  uint32_t nameLength = 200;
-  uint64_t attribute = 0xA5A5A5A5A5A5A5A5ull;
-  uint64_t value = 0xA5A5A5A5A5A5A5A5ull;
-  uint64_t cycles = 0xA5A5A5A5A5A5A5A5ull;
+  uint32_t nameLength;
+  uint64_t attribute, value, cycles;
   SlotOutputs() {
-    std::memset(name, 0x5A, sizeof name);
-    std::memset(&sample, 0x5A, sizeof sample);
+    std::memset(static_cast<void*>(this), 0xA5, sizeof *this);
+    nameLength = sizeof name;
   }
 };
 
@@ -54,9 +54,5 @@ inline std::array<int32_t, kCounterSlotCount> CallEverySlot(SlotOutputs& out) {
 
 inline bool OutputsUntouched(const SlotOutputs& out) {
   SlotOutputs fresh;
-  return std::memcmp(&fresh.sample, &out.sample, sizeof out.sample) == 0 &&
-         fresh.sampleCount == out.sampleCount && fresh.numCounters == out.numCounters &&
-         std::memcmp(fresh.name, out.name, sizeof out.name) == 0 &&
-         fresh.nameLength == out.nameLength && fresh.attribute == out.attribute &&
-         fresh.value == out.value && fresh.cycles == out.cycles;
+  return std::memcmp(&fresh, &out, sizeof out) == 0;
 }

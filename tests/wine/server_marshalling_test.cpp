@@ -9,6 +9,7 @@
 #include <string>
 
 #include "counter_api.h"
+#include "counter_interface.h"
 #include "counter_double.h"
 #include "server_support.h"
 
@@ -16,7 +17,7 @@ using namespace testing_support;
 
 namespace {
 
-constexpr uint32_t kNameBufferSize = 200;
+constexpr uint32_t kNameBufferSize = counter_interface::kNameBufferSize;
 
 class ServerMarshalling : public testing::Test {
  protected:
@@ -69,7 +70,7 @@ TEST_F(ServerMarshalling, AServerSendingBackALongerNameLengthCannotWritePastTheB
   library.SetScript("counter 1 300 9 " + longName + "\n");
   ASSERT_EQ(CoInitialize(nullptr), S_OK);
   ICounterServer* server = nullptr;
-  ASSERT_EQ(ConnectTo(CLSID_CounterServer, &server), S_OK);
+  ASSERT_EQ(CreateCounterServer(&server), S_OK);
   int32_t result = -5;
   ASSERT_EQ(server->Init(&result), S_OK);
   ASSERT_EQ(result, 0);

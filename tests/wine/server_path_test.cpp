@@ -76,29 +76,9 @@ TEST_F(ServerPath, EverySlotReachesTheLibraryInTheServerWithTheCallersArguments)
   ExpectServerEnds(server);
 }
 
-TEST_F(ServerPath, ServerCodesComeBackAndKeepTheConnection) {
-  library.SetScript("counter 1 300 9 busy\nfail GetCounterValue 7\n");
-  ASSERT_EQ(BindCounterApi(), 0);
-  uint64_t value = 0xA5A5A5A5A5A5A5A5ull, cycles = value;
-  EXPECT_EQ(CounterApiTable.GetCounterValue(0, 0, &value, &cycles), 7);
-  // The library wrote nothing, and nothing else did on the way back.
-  EXPECT_EQ(value, 0xA5A5A5A5A5A5A5A5ull);
-  EXPECT_EQ(cycles, 0xA5A5A5A5A5A5A5A5ull);
-  EXPECT_EQ(CounterApiTable.AddCounter(0), 0);
-  EXPECT_EQ(CounterApiTable.AddCounter(5), 7);  // the double's "no such counter"
-  EXPECT_EQ(CounterApiTable.Shutdown(), 0);
-  EXPECT_EQ(CallsAfterLoading(), "GetCounterValue 0 0 P P\nAddCounter 0\nAddCounter 5\nShutdown\n");
-}
-
-TEST_F(ServerPath, TheServersInitCodeIsTheBindersResultAndTheBridgesStay) {
-  library.SetScript("init -7\n");
-  EXPECT_EQ(BindCounterApi(), -7);
-  // The server's own table is unresolved: its slots answer -3, through an
-  // open connection.
-  EXPECT_EQ(CounterApiTable.AddCounter(0), -3);
-  EXPECT_EQ(CounterApiTable.Shutdown(), -3);
-  EXPECT_EQ(CounterApiTable.Shutdown(), -5);
-}
+// What the server's library answers, an Init code included, comes back
+// through kestrelsrv in the NVML cases run through it; how the bridges
+// handle codes and a closed connection, the Linux tests show.
 
 // Shutdown returns the server's code, and the server ends; then -5 without
 // a call, until a binding connects again.

@@ -52,19 +52,6 @@ int RunServerProgram(const std::string& program, const std::vector<std::string>&
   return RunProgram(program, options).exitCode;
 }
 
-HRESULT ConnectTo(const CLSID& served, ICounterServer** server) {
-  *server = nullptr;
-  IUnknown* unknown = nullptr;
-  HRESULT result =
-      CoCreateInstance(served, nullptr, 23, IID_IUnknown, reinterpret_cast<void**>(&unknown));
-  if (FAILED(result)) return result;
-  result = OleRun(unknown);
-  if (SUCCEEDED(result))
-    result = unknown->QueryInterface(IID_ICounterServer, reinterpret_cast<void**>(server));
-  unknown->Release();
-  return result;
-}
-
 GuardedBytes::GuardedBytes(size_t size) {
   SYSTEM_INFO system;
   GetSystemInfo(&system);

@@ -32,10 +32,6 @@ void Kill(HANDLE process);
 // returns its exit code.
 int RunServerProgram(const std::string& program, const std::vector<std::string>& arguments);
 
-// A class's object through the same steps as the client's connection:
-// CoCreateInstance (class context 23), OleRun, QueryInterface.
-HRESULT ConnectTo(const CLSID& served, ICounterServer** server);
-
 // `size` writable bytes that end exactly where an inaccessible page begins:
 // whoever writes or reads one byte past them faults.
 class GuardedBytes {
