@@ -2,8 +2,7 @@
 // kestrelhost check. Neither ever crashes; the plug-in loads what the
 // reading rules give, and check refuses what is no configuration file with a
 // clear message on standard error, exit status 2 and nothing on standard
-// output. And command lines check and init do not take, and what JSON must
-// escape.
+// output. And what JSON must escape.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -219,21 +218,6 @@ TEST_F(HostileInput, JsonEscapesTheFileNameAndTheValues) {
                 std::string(23, 'x') +
                 "\\\"\"}\n"
                 "]\n");
-}
-
-TEST(CheckCommandLine, WrongCommandLinesExitWith2AndSayHowItGoes) {
-  const std::vector<std::vector<std::string>> wrong = {
-      {"check"},         {"check", "a.cfg", "b.cfg"}, {"check", "--xml", "a.cfg"},
-      {"init", "extra"}, {"init", "--out"},           {"init", "--out", "a", "--out", "b"}};
-  ScratchDir dir;
-  for (const auto& arguments : wrong) {
-    HostRun run = RunHostIn(dir.path(), arguments, "");
-    EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.exitCode, 2) << testing::PrintToString(arguments);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.rfind("usage: kestrelhost PLUGIN", 0), 0u) << run.err;
-    EXPECT_NE(run.err.find("kestrelhost check CONFIG [--json]"), std::string::npos);
-  }
 }
 
 }  // namespace
