@@ -18,7 +18,7 @@ HostRun RunHostIn(const std::filesystem::path& folder, const std::vector<std::st
   options.environment["LD_LIBRARY_PATH"] =
       libraryFolder.empty() ? scratch.path().string() : libraryFolder;
   ProgramRun run = RunProgram("/bin/sh", options);
-  return {run.output, ReadFile(scratch / "stderr"), run.exitCode, run.signal};
+  return {run.output, ReadFile(scratch / "stderr"), run.exitCode};
 }
 
 }  // namespace testing_support

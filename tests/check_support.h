@@ -12,8 +12,7 @@ namespace testing_support {
 struct HostRun {
   std::string out;
   std::string err;
-  int exitCode = -1;  // -1 when it did not exit normally
-  int signal = 0;
+  int exitCode = -1;  // -1 when it did not exit normally: a crash shows as that
 };
 
 // The folder of one of the stand-in counter libraries: "counterlib",
