@@ -3,7 +3,7 @@
 // reading rules give, and check refuses what is no configuration file with a
 // clear message on standard error, exit status 2 and nothing on standard
 // output (text files that are no configuration are check's cases: nul-byte*,
-// utf16-*). And what JSON must escape.
+// utf16-*; and so is a missing file). And what JSON must escape.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,7 +72,6 @@ struct Unreadable {
 };
 
 const Unreadable kUnreadable[] = {
-    {"missing", [](const fs::path&) {}, "No such file or directory"},
     {"dangling_link", [](const fs::path& cfg) { fs::create_symlink(cfg.parent_path() / "elsewhere", cfg); },
      "No such file or directory"},
     // A directory opens, but reading it fails.
@@ -156,21 +155,14 @@ TEST_F(HostileInput, MegabyteLinesAreCutToTheirFields) {
   EXPECT_NE(ReadFile(library_.callsPath()).find("AddCounter 2\n"), std::string::npos);
 }
 
-// Every string is escaped, and a byte that is not UTF-8 is taken as Latin-1,
-// so the output stays valid JSON whatever the file holds.
-TEST_F(HostileInput, JsonEscapesTheFileNameAndTheValues) {
+// Every string is escaped, so the output stays valid JSON whatever the file
+// is called (what the file holds is check's case json-bytes).
+TEST_F(HostileInput, JsonEscapesTheFileName) {
   const std::string name = "we\"ird\\name.cfg";
-  WriteFile(dir_ / name, "[Source0]\nID=1\nName=caf\xC3\xA9 \xFF\x01" + std::string(30, 'x') + "\n");
+  WriteFile(dir_ / name, "[Source0]\nID=1\nFoo=1\n");
   HostRun run = Check({"check", "--json", name});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out,
-            "[\n"
-            "  {\"file\": \"we\\\"ird\\\\name.cfg\", \"line\": 3, \"kind\": \"text-cut\", "
-            "\"message\": \"Name is 38 characters long: only its first 31 are kept, "
-            "\\\"caf\xC3\xA9 \\u00ff\\\\x01" +
-                std::string(23, 'x') +
-                "\\\"\"}\n"
-                "]\n");
+  EXPECT_EQ(run.out.rfind("[\n  {\"file\": \"we\\\"ird\\\\name.cfg\", \"line\": 3, ", 0), 0u) << run.out;
 }
 
 }  // namespace
