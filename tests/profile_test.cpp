@@ -29,23 +29,19 @@ namespace {
 
 const fs::path kCases = KESTREL_PROFILE_CASES;
 
-std::vector<std::string> Fields(const std::string& text) {
-  std::vector<std::string> fields;
-  std::istringstream stream(text);
-  for (std::string field; std::getline(stream, field, '|');) fields.push_back(field);
-  return fields;
-}
-
 // "string Source0|Name|32 -> [value] 5" or "int Settings|Level|7 -> 1".
 std::string Lookup(const platform::ProfileFile& file, const std::string& line) {
-  std::vector<std::string> fields = Fields(line.substr(line.find(' ') + 1));
-  if (fields.size() != 3) return line + " -> malformed lookup";
-  const char *section = fields[0].c_str(), *key = fields[1].c_str();
+  std::istringstream fields(line.substr(line.find(' ') + 1));
+  std::string section, key, last;
+  if (!std::getline(fields, section, '|') || !std::getline(fields, key, '|') ||
+      !std::getline(fields, last))
+    return line + " -> malformed lookup";
+  const char *inSection = section.c_str(), *named = key.c_str();
   if (line.starts_with("int "))
-    return line + " -> " + std::to_string(file.ReadInt(section, key, std::stoi(fields[2])));
-  uint32_t size = static_cast<uint32_t>(std::stoul(fields[2]));
+    return line + " -> " + std::to_string(file.ReadInt(inSection, named, std::stoi(last)));
+  uint32_t size = static_cast<uint32_t>(std::stoul(last));
   std::string buffer(size + 1, '#');  // one more: a write past `size` shows
-  uint32_t copied = file.ReadString(section, key, "<default>", buffer.data(), size);
+  uint32_t copied = file.ReadString(inSection, named, "<default>", buffer.data(), size);
   std::string shown = size == 0 ? "" : buffer.substr(0, buffer.find('\0'));
   return line + " -> [" + shown + "] " + std::to_string(copied) +
          (buffer[size] != '#' ? " WROTE PAST THE BUFFER" : "");
