@@ -28,10 +28,8 @@ constexpr char kTooLarge[] = "it is larger than 64 MiB, the most that is read";
 // In the plug-in's folder: kestrel.so, and kestrel.cfg as each test makes it.
 class HostileInput : public testing::Test {
  protected:
-  HostileInput() { library_.SetScript("counter 1 300 1 raw\ncounter 1 5 1 five\ncounter 1 6 1 six\n"); }
-
-  HostRun Check(const std::vector<std::string>& arguments = {"check", "kestrel.cfg"}) {
-    return RunHostIn(dir_, arguments, "");
+  HostileInput() {
+    library_.SetScript("counter 1 300 1 raw\ncounter 1 5 1 five\ncounter 1 6 1 six\n");
   }
 
   // The plug-in polled once in kestrelhost, which must end normally: its
@@ -54,7 +52,7 @@ class HostileInput : public testing::Test {
 std::string RandomBytes(unsigned seed, size_t size, bool withNul) {
   std::mt19937 generator(seed);
   std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(withNul ? generator() % 256 : 1 + generator() % 255);
+  for (char& byte : bytes) byte = static_cast<char>(withNul ? generator() : 1 + generator() % 255);
   return bytes;
 }
 
@@ -67,26 +65,27 @@ void WriteTextOfSize(const fs::path& path, size_t size) {
 
 struct Unreadable {
   const char* name;
-  void (*make)(const fs::path& cfg);
   const char* why;
+  void (*make)(const fs::path& cfg);
 };
 
 const Unreadable kUnreadable[] = {
-    {"dangling_link", [](const fs::path& cfg) { fs::create_symlink(cfg.parent_path() / "elsewhere", cfg); },
-     "No such file or directory"},
+    {"dangling_link", "No such file or directory",
+     [](auto& cfg) { fs::create_symlink(cfg.parent_path() / "elsewhere", cfg); }},
     // A directory opens, but reading it fails.
-    {"directory", [](const fs::path& cfg) { fs::create_directory(cfg); }, "it is a directory"},
+    {"directory", "it is a directory", [](auto& cfg) { fs::create_directory(cfg); }},
     // A FIFO without a writer would block a reader.
-    {"fifo", [](const fs::path& cfg) { mkfifo(cfg.c_str(), 0600); }, "it is not a regular file"},
-    {"device", [](const fs::path& cfg) { fs::create_symlink("/dev/zero", cfg); }, "it is not a regular file"},
+    {"fifo", "it is not a regular file", [](auto& cfg) { mkfifo(cfg.c_str(), 0600); }},
+    {"device", "it is not a regular file", [](auto& cfg) { fs::create_symlink("/dev/zero", cfg); }},
     // A regular file whose reading fails half-way, for any user.
-    {"failing_read", [](const fs::path& cfg) { fs::create_symlink("/proc/self/mem", cfg); },
-     "Input/output error"},
-    {"unreadable", [](const fs::path& cfg) { WriteFile(cfg, "[Source0]\nID=1\n"); fs::permissions(cfg, fs::perms::none); },
-     "Permission denied"},
-    {"beyond_the_limit", [](const fs::path& cfg) { WriteTextOfSize(cfg, kReadersLimit + 1); }, kTooLarge},
+    {"failing_read", "Input/output error",
+     [](auto& cfg) { fs::create_symlink("/proc/self/mem", cfg); }},
+    {"unreadable", "Permission denied",
+     [](auto& cfg) { WriteFile(cfg, "[Source0]\nID=1\n"); fs::permissions(cfg, fs::perms::none); }},
+    {"beyond_the_limit", kTooLarge, [](auto& cfg) { WriteTextOfSize(cfg, kReadersLimit + 1); }},
     // Sparse: refused at once, without reading gigabytes.
-    {"gigabytes", [](const fs::path& cfg) { WriteFile(cfg, ""); fs::resize_file(cfg, 4ull << 30); }, kTooLarge},
+    {"gigabytes", kTooLarge,
+     [](auto& cfg) { WriteFile(cfg, ""); fs::resize_file(cfg, 4ull << 30); }},
 };
 
 void PrintTo(const Unreadable& file, std::ostream* out) { *out << file.name; }
@@ -97,7 +96,7 @@ TEST_P(UnreadableFile, IsRefusedWithoutWaitingAndGivesNoSources) {
   GetParam().make(cfg_);
   if (GetParam().why == "Permission denied"s && access(cfg_.c_str(), R_OK) == 0)
     GTEST_SKIP() << "this user may read any file";
-  HostRun run = Check();
+  HostRun run = RunHostIn(dir_, {"check", "kestrel.cfg"}, "");
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "kestrelhost: cannot read kestrel.cfg: "s + GetParam().why + "\n");
@@ -112,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Files, UnreadableFile, testing::ValuesIn(kUnreadable),
 TEST_F(HostileInput, ALinkToAFileAtTheLimitIsRead) {
   WriteTextOfSize(dir_ / "real.cfg", kReadersLimit);
   fs::create_symlink(dir_ / "real.cfg", cfg_);
-  HostRun run = Check();
+  HostRun run = RunHostIn(dir_, {"check", "kestrel.cfg"}, "");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out.rfind("kestrel.cfg:3: \"Foo\"", 0), 0u) << run.out;
   EXPECT_EQ(Plugin(), "kestrel.so: 1 source");
@@ -122,7 +121,7 @@ TEST_F(HostileInput, RandomBytesNeverCrashAndSourcesAmidThemStillLoad) {
   for (unsigned seed = 1; seed <= 4; ++seed) {
     SCOPED_TRACE(seed);
     WriteFile(cfg_, RandomBytes(seed, 64 * 1024, true));
-    HostRun binary = Check();
+    HostRun binary = RunHostIn(dir_, {"check", "kestrel.cfg"}, "");
     EXPECT_EQ(binary.exitCode, 2);
     EXPECT_EQ(Plugin(), "kestrel.so: 0 sources");
 
@@ -130,7 +129,7 @@ TEST_F(HostileInput, RandomBytesNeverCrashAndSourcesAmidThemStillLoad) {
                         RandomBytes(seed + 100, 4096, false));
     EXPECT_EQ(Plugin(), "kestrel.so: 1 source");
     EXPECT_NE(output_.find("found"), std::string::npos);
-    HostRun text = Check({"check", "--json", "kestrel.cfg"});
+    HostRun text = RunHostIn(dir_, {"check", "--json", "kestrel.cfg"}, "");
     EXPECT_EQ(text.exitCode, 1);
     EXPECT_EQ(text.out.back(), '\n');
   }
@@ -160,9 +159,10 @@ TEST_F(HostileInput, MegabyteLinesAreCutToTheirFields) {
 TEST_F(HostileInput, JsonEscapesTheFileName) {
   const std::string name = "we\"ird\\name.cfg";
   WriteFile(dir_ / name, "[Source0]\nID=1\nFoo=1\n");
-  HostRun run = Check({"check", "--json", name});
+  HostRun run = RunHostIn(dir_, {"check", "--json", name}, "");
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out.rfind("[\n  {\"file\": \"we\\\"ird\\\\name.cfg\", \"line\": 3, ", 0), 0u) << run.out;
+  EXPECT_EQ(run.out.rfind("[\n  {\"file\": \"we\\\"ird\\\\name.cfg\", \"line\": 3, ", 0), 0u)
+      << run.out;
 }
 
 }  // namespace
