@@ -27,7 +27,8 @@ inline std::string Doubles(const char* folder) {
 // kestrelhost with `arguments`, in `folder`, finding the counter library in
 // `libraryFolder` (empty: none can be found).
 inline HostRun RunHostIn(const std::filesystem::path& folder,
-                         const std::vector<std::string>& arguments, const std::string& libraryFolder) {
+                         const std::vector<std::string>& arguments,
+                         const std::string& libraryFolder) {
   ScratchDir scratch;  // holds the standard error, and no counter library
   ProgramOptions options;
   options.arguments = {"-c", "cd \"$0\" && exec \"$@\" 2>\"$KESTREL_TEST_STDERR\"",

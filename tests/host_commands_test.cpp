@@ -72,12 +72,14 @@ TEST_P(CommandCase, OutputAndStatusMatch) {
   if (command != "init" || run.exitCode != 0) return;
   PluginFolder plugin;
   const fs::path beside = plugin.plugin().parent_path();
-  WriteFile(plugin.configuration(), fs::exists(dir / "written") ? ReadFile(dir / "written") : run.out);
+  const bool toFile = fs::exists(dir / "written");
+  WriteFile(plugin.configuration(), toFile ? ReadFile(dir / "written") : run.out);
   HostRun check = RunHostIn(beside, {"check", "kestrel.cfg"}, folder);
   EXPECT_EQ(check.exitCode, 0);
   EXPECT_EQ(check.out + check.err, "");
   if (fs::exists(dir / "host")) {
-    EXPECT_EQ(RunHostIn(beside, {"./kestrel.so", "--polls", "0"}, folder).out, ReadFile(dir / "host"));
+    HostRun host = RunHostIn(beside, {"./kestrel.so", "--polls", "0"}, folder);
+    EXPECT_EQ(host.out, ReadFile(dir / "host"));
   }
 }
 

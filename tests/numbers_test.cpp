@@ -42,11 +42,12 @@ TEST(Numbers, TextsReadAndValuesPrintAsTheCasesSay) {
   std::string results;
   for (const std::string& line : testing_support::SplitLines(cases)) {
     size_t blank = line.find(' '), arrow = line.rfind(" -> ");
-    if (line.starts_with("#") || arrow == std::string::npos)
+    if (line.starts_with("#") || arrow == std::string::npos) {
       results += line + "\n";
-    else
-      results += line.substr(0, arrow) + " -> " +
-                 Result(line.substr(0, blank), Unescaped(line.substr(blank + 1, arrow - blank - 1))) + "\n";
+      continue;
+    }
+    const std::string text = Unescaped(line.substr(blank + 1, arrow - blank - 1));
+    results += line.substr(0, arrow) + " -> " + Result(line.substr(0, blank), text) + "\n";
   }
   EXPECT_EQ(results, cases);
 }

@@ -40,14 +40,8 @@ class NvmlLibrary : public testing::Test {
   // call that reads the GPU, as opposed to setting up.
   static long Calls(const char* function) {
     void* fake = platform::LoadLibraryByName("libnvidia-ml.so.1");
-    return reinterpret_cast<long (*)(const char*)>(platform::FindExport(fake, "FakeNvmlCalls"))(function);
-  }
-
-  static std::string Name(uint32_t index) {
-    char name[64] = {};
-    uint32_t length = sizeof name;
-    EXPECT_EQ(CounterApiTable.GetCounterName(index, name, &length), 0);
-    return name;
+    using Count = long (*)(const char*);
+    return reinterpret_cast<Count>(platform::FindExport(fake, "FakeNvmlCalls"))(function);
   }
 
   struct Value {
@@ -87,9 +81,13 @@ TEST_F(NvmlLibrary, EveryCounterMapsItsReading) {
       table += line + "\n";
       continue;
     }
-    Value v = Poll(index);
-    table += Name(index++) + " " + std::to_string(v.type) + " " + std::to_string(v.value) + " " +
-             std::to_string(v.cycles) + (v.result != 0 ? " failed " + std::to_string(v.result) : "") + "\n";
+    char name[64] = {};
+    uint32_t length = sizeof name;
+    EXPECT_EQ(CounterApiTable.GetCounterName(index, name, &length), 0);
+    Value v = Poll(index++);
+    table += std::string(name) + " " + std::to_string(v.type) + " " + std::to_string(v.value) +
+             " " + std::to_string(v.cycles) +
+             (v.result ? " failed " + std::to_string(v.result) : "") + "\n";
   }
   EXPECT_EQ(table, expected);
   // One metrics sample per round: a second round within 100 ms takes none.
@@ -113,10 +111,9 @@ TEST_F(NvmlLibrary, OneReadingPerPollAndPcieOnceASecond) {
 
   // Utilization feeds two counters: one call after one Sample.
   long utilization = Calls("nvmlDeviceGetUtilizationRates");
-  uint32_t count = 0;
   uint64_t value, cycles;
-  CounterApiTable.Sample(nullptr, &count);
-  for (uint32_t index : {0u, 1u}) CounterApiTable.GetCounterValue(index, 0, &value, &cycles);
+  Poll(0);
+  CounterApiTable.GetCounterValue(1, 0, &value, &cycles);  // in the same round
   EXPECT_EQ(Calls("nvmlDeviceGetUtilizationRates") - utilization, 1);
 
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));

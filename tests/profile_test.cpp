@@ -83,10 +83,12 @@ TEST_P(ProfileCase, CheckSeesEveryKeyAsTheReaderReadsIt) {
   };
   expectKeys("", scan.keysBeforeSections);
   for (const SectionBlock& section : scan.sections)
-    if (!section.repeated() && !section.name.empty() && section.name.find('\0') == std::string_view::npos)
+    if (!section.repeated() && !section.name.empty() &&
+        section.name.find('\0') == std::string_view::npos)
       expectKeys(section.name, section.keys);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ProfileCase, testing::ValuesIn(CaseFolders(kCases)), [](const auto& info) { return CaseTestName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Cases, ProfileCase, testing::ValuesIn(CaseFolders(kCases)),
+                         [](const auto& info) { return CaseTestName(info.param); });
 
 }  // namespace
