@@ -50,8 +50,8 @@ Outcome RunWithKey(char key) {
   }
   std::string screen;
   bool sent = false;
-  int status = -1;  // waitpid stores it only once the program has ended
-  for (int tick = 0; tick < 1000 && waitpid(child, &status, WNOHANG) != child; ++tick) {
+  // waitpid stores the status only once the program has ended.
+  for (int tick = 0; tick < 1000 && waitpid(child, &outcome.status, WNOHANG) != child; ++tick) {
     pollfd ready{master, POLLIN, 0};
     char buffer[512];
     ssize_t got = poll(&ready, 1, 10) > 0 ? read(master, buffer, sizeof buffer) : 0;
@@ -62,11 +62,10 @@ Outcome RunWithKey(char key) {
       sent = write(master, &key, 1) == 1;
     }
   }
-  if (status == -1) {
+  if (outcome.status == -1) {
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
   }
-  outcome.status = status;
   outcome.after = Of(terminal);
   close(master);
   close(terminal);
