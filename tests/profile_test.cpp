@@ -29,27 +29,19 @@ namespace {
 
 const fs::path kCases = KESTREL_PROFILE_CASES;
 
-std::vector<std::string> Fields(const std::string& text) {
-  std::vector<std::string> fields;
-  std::istringstream stream(text);
-  for (std::string field; std::getline(stream, field, '|');) fields.push_back(field);
-  return fields;
-}
-
 // "string Source0|Name|32 -> [value] 5" or "int Settings|Level|7 -> 1".
 std::string Lookup(const platform::ProfileFile& file, const std::string& line) {
-  size_t blank = line.find(' ');
-  std::string kind = line.substr(0, blank);
-  std::vector<std::string> fields = Fields(line.substr(blank + 1));
-  if (fields.size() != 3) return line + " -> malformed lookup";
-  if (kind == "int") {
-    int32_t value = file.ReadInt(fields[0].c_str(), fields[1].c_str(), std::stoi(fields[2]));
-    return line + " -> " + std::to_string(value);
-  }
-  uint32_t size = static_cast<uint32_t>(std::stoul(fields[2]));
+  std::istringstream fields(line.substr(line.find(' ') + 1));
+  std::string section, key, last;
+  if (!std::getline(fields, section, '|') || !std::getline(fields, key, '|') ||
+      !std::getline(fields, last))
+    return line + " -> malformed lookup";
+  const char *inSection = section.c_str(), *named = key.c_str();
+  if (line.starts_with("int "))
+    return line + " -> " + std::to_string(file.ReadInt(inSection, named, std::stoi(last)));
+  uint32_t size = static_cast<uint32_t>(std::stoul(last));
   std::string buffer(size + 1, '#');  // one more: a write past `size` shows
-  uint32_t copied =
-      file.ReadString(fields[0].c_str(), fields[1].c_str(), "<default>", buffer.data(), size);
+  uint32_t copied = file.ReadString(inSection, named, "<default>", buffer.data(), size);
   std::string shown = size == 0 ? "" : buffer.substr(0, buffer.find('\0'));
   return line + " -> [" + shown + "] " + std::to_string(copied) +
          (buffer[size] != '#' ? " WROTE PAST THE BUFFER" : "");
@@ -79,13 +71,10 @@ TEST_P(ProfileCase, CheckSeesEveryKeyAsTheReaderReadsIt) {
   auto expectKeys = [&](std::string_view section, const std::vector<KeyLine>& keys) {
     for (const KeyLine& key : keys) {
       if (key.name.find('\0') != std::string_view::npos) continue;  // no lookup can name it
-      const KeyLine* first = &key;
-      for (const KeyLine& other : keys)
-        if (ini::SameName(other.name, key.name)) {
-          first = &other;
-          break;
-        }
-      std::string wanted = first->bare ? "<default>" : std::string(first->value);
+      const KeyLine& first = *std::find_if(keys.begin(), keys.end(), [&](const KeyLine& other) {
+        return ini::SameName(other.name, key.name);
+      });
+      std::string wanted = first.bare ? "<default>" : std::string(first.value);
       char read[1024];
       file.ReadString(std::string(section).c_str(), std::string(key.name).c_str(), "<default>",
                       read, sizeof read);
@@ -94,10 +83,12 @@ TEST_P(ProfileCase, CheckSeesEveryKeyAsTheReaderReadsIt) {
   };
   expectKeys("", scan.keysBeforeSections);
   for (const SectionBlock& section : scan.sections)
-    if (!section.repeated() && !section.name.empty() && section.name.find('\0') == std::string_view::npos)
+    if (!section.repeated() && !section.name.empty() &&
+        section.name.find('\0') == std::string_view::npos)
       expectKeys(section.name, section.keys);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ProfileCase, testing::ValuesIn(CaseFolders(kCases)), [](const auto& info) { return CaseTestName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Cases, ProfileCase, testing::ValuesIn(CaseFolders(kCases)),
+                         [](const auto& info) { return CaseTestName(info.param); });
 
 }  // namespace
