@@ -11,26 +11,17 @@ namespace {
 
 std::string Quote(const std::string& argument) { return "\"" + argument + "\""; }
 
-// This process's environment with the overrides applied, as CreateProcess
-// takes it: NAME=value strings one after the other, then an empty one.
-std::string EnvironmentBlock(const std::map<std::string, std::string>& overrides) {
-  std::map<std::string, std::string> variables;
-  char* strings = GetEnvironmentStringsA();
-  for (const char* entry = strings; *entry; entry += strlen(entry) + 1) {
-    std::string text = entry;
-    size_t equals = text.find('=', 1);
-    if (equals != std::string::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+// Sets each variable to its value, or removes it for an empty one; returns
+// what they were (empty for none), to be set back the same way.
+std::map<std::string, std::string> SetVariables(const std::map<std::string, std::string>& values) {
+  std::map<std::string, std::string> before;
+  for (const auto& [name, value] : values) {
+    static char old[32767];
+    DWORD length = GetEnvironmentVariableA(name.c_str(), old, sizeof old);
+    before[name] = std::string(old, length < sizeof old ? length : 0);
+    SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str());
   }
-  FreeEnvironmentStringsA(strings);
-  for (const auto& [name, value] : overrides) {
-    if (value.empty())
-      variables.erase(name);
-    else
-      variables[name] = value;
-  }
-  std::string block;
-  for (const auto& [name, value] : variables) block += name + "=" + value + '\0';
-  return block + '\0';
+  return before;
 }
 
 }  // namespace
@@ -56,13 +47,15 @@ ProgramRun RunProgram(const std::string& path, const ProgramOptions& options) {
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   std::string commandLine = Quote(path);
   for (const std::string& argument : options.arguments) commandLine.append(" ").append(Quote(argument));
-  std::string environment = EnvironmentBlock(options.environment);
+  // The child inherits this process's environment, changed for the moment
+  // it starts.
+  std::map<std::string, std::string> before = SetVariables(options.environment);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                      environment.data(),
-                      options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
-                      &startup, &process))
-    throw std::runtime_error("cannot start " + path);
+  BOOL started = CreateProcessA(
+      path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+      options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startup, &process);
+  SetVariables(before);
+  if (!started) throw std::runtime_error("cannot start " + path);
   CloseHandle(outputWrite);
   CloseHandle(inputRead);
 
