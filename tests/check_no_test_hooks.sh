@@ -8,7 +8,7 @@ objdump=$1
 shift
 nm=${objdump%objdump}nm strings=${objdump%objdump}strings
 
-hooks='ComActivity|FailCoInitialize|SteerWow64|__wrap_|KESTREL_(TEST|DOUBLE|EXPECT)|overlong'
+hooks='ComActivity|FailCoInitialize|SteerWow64|__wrap_|KESTREL_(TEST|DOUBLE|EXPECT|SERVER_FAULT|NVML_SCRIPT)|FakeNvml|overlong'
 status=0
 for binary in "$@"; do
   found=$({ "$nm" -C "$binary" 2>/dev/null || true; "$strings" -a "$binary"; } |
