@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "binding_slots.h"
 #include "counter_api.h"
@@ -48,12 +49,9 @@ TEST(DirectPath, PositiveInitBindsAndEverySlotReachesItsLibraryFunction) {
   EXPECT_EQ(library.Calls().at(10), "Sample " + RecordedPointer(&out.sample) + " " +
                                         RecordedPointer(&out.sampleCount) + " 2779096485");
   // Out-parameters carry what the library wrote.
-  EXPECT_EQ(out.numCounters, 1u);
-  EXPECT_STREQ(out.name, "busy");
-  EXPECT_EQ(out.nameLength, 5u);
-  EXPECT_EQ(out.attribute, 1u);
-  EXPECT_EQ(out.value, 300u);
-  EXPECT_EQ(out.cycles, 9u);
+  EXPECT_EQ(std::tuple(out.numCounters, std::string(out.name), out.nameLength, out.attribute,
+                       out.value, out.cycles),
+            std::tuple(1u, std::string("busy"), 5u, 1u, 300u, 9u));
 }
 
 TEST(DirectPath, LibraryResultCodesComeBackUnchanged) {
