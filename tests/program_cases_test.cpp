@@ -28,7 +28,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <type_traits>
 
 #include "counter_double.h"
 #include "process.h"
@@ -77,17 +76,11 @@ std::string Word(const fs::path& file) {
   return text;
 }
 
-size_t SampleCalls(const CounterDouble& library) {
-  auto calls = library.Calls();
-  return std::count_if(calls.begin(), calls.end(),
-                       [](const std::string& line) { return line.rfind("Sample ", 0) == 0; });
-}
-
-size_t Readings(const std::string& output) {
-  size_t count = 0;
-  for (const std::string& line : SplitLines(output))
-    if (line.rfind("Percent:", 0) == 0 || line.rfind("Value:", 0) == 0) ++count;
-  return count;
+// The lines of `lines` that start with one of `starts`.
+size_t Counted(const std::vector<std::string>& lines, std::initializer_list<const char*> starts) {
+  return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+    return std::any_of(starts.begin(), starts.end(), [&](const char* s) { return line.starts_with(s); });
+  });
 }
 
 // The counter library a case runs over, and the script behind it.
@@ -122,9 +115,13 @@ TEST_P(ConsoleCase, OutputAndCallsMatch) {
   if (fs::exists(dir / "keys")) {
     size_t presses = std::stoul(ReadFile(dir / "keys"));
     if (IsNvml(dir))
-      options.sendKeyWhen = [presses](const std::string& out) { return Readings(out) >= presses; };
+      options.sendKeyWhen = [presses](const std::string& out) {
+        return Counted(SplitLines(out), {"Percent:", "Value:"}) >= presses;
+      };
     else
-      options.sendKeyWhen = [&library, presses](const std::string&) { return SampleCalls(library) >= presses; };
+      options.sendKeyWhen = [&library, presses](const std::string&) {
+        return Counted(library.Calls(), {"Sample "}) >= presses;
+      };
   }
   ProgramRun run = RunProgram(path == Path::Direct ? KESTRELCLI : KESTRELCLI_VIA_SERVER, options);
   EXPECT_EQ(run.exitCode, 0);
@@ -135,23 +132,17 @@ TEST_P(ConsoleCase, OutputAndCallsMatch) {
   }
 }
 
-template <typename Param>
-std::string CaseName(const testing::TestParamInfo<Param>& info) {
-  fs::path dir;
-  if constexpr (std::is_same_v<Param, std::string>) dir = info.param;
-  else dir = std::get<1>(info.param);
+std::string CaseName(const fs::path& dir) {
   return CaseTestName(dir.parent_path().filename().string() + "_" + dir.filename().string());
 }
+auto ConsoleCaseName = [](const auto& info) { return CaseName(std::get<1>(info.param)); };
 
-using ConsoleParam = ConsoleCase::ParamType;
 INSTANTIATE_TEST_SUITE_P(Direct, ConsoleCase,
-                         testing::Combine(testing::Values(Path::Direct),
-                                          testing::ValuesIn(Cases(false))),
-                         CaseName<ConsoleParam>);
+                         testing::Combine(testing::Values(Path::Direct), testing::ValuesIn(Cases(false))),
+                         ConsoleCaseName);
 INSTANTIATE_TEST_SUITE_P(ThroughServer, ConsoleCase,
-                         testing::Combine(testing::Values(Path::Server),
-                                          testing::ValuesIn(Cases(false, true))),
-                         CaseName<ConsoleParam>);
+                         testing::Combine(testing::Values(Path::Server), testing::ValuesIn(Cases(false, true))),
+                         ConsoleCaseName);
 
 #ifdef KESTRELHOST
 // The expected outputs name the plug-in kestrel.so; on Windows it is kestrel.dll.
@@ -183,34 +174,29 @@ TEST_P(HostCase, OutputCallsAndLogMatch) {
   if (fs::exists(dir / "calls")) {
     EXPECT_EQ(library.CallsWithoutQueries(), ReadFile(dir / "calls"));
   }
-  if (fs::exists(dir / "log")) {
-    EXPECT_EQ(LogWithoutTimeStamps(ReadFile(folder.log())), AsWritten(ReadFile(dir / "log")));
-  } else {
-    EXPECT_FALSE(folder.HasLog());
-  }
+  const std::string noLog = "(no log)";
+  EXPECT_EQ(folder.HasLog() ? LogWithoutTimeStamps(ReadFile(folder.log())) : noLog,
+            fs::exists(dir / "log") ? AsWritten(ReadFile(dir / "log")) : noLog);
 }
 
-INSTANTIATE_TEST_SUITE_P(Host, HostCase, testing::ValuesIn(Cases(true)), CaseName<std::string>);
+INSTANTIATE_TEST_SUITE_P(Host, HostCase, testing::ValuesIn(Cases(true)),
+                         [](const auto& info) { return CaseName(info.param); });
 
 // What is not a plug-in ends kestrelhost with a message, not a crash.
 TEST(Kestrelhost, RefusesWhatIsNoPluginAndAWrongCommandLine) {
-  struct Case {
-    std::vector<std::string> arguments;
-    int exitCode;
-  } cases[] = {
+  const std::pair<std::vector<std::string>, int> cases[] = {
       {{"/nonexistent/kestrel.so"}, 1},
       {{std::string(KESTREL_DOUBLES) + "/counterlib/" + platform::kCounterLibraryFileName},
        1},  // lacks the exports
       {{}, 2},
       {{"kestrel.so", "--polls", "many"}, 2},
   };
-  for (const Case& c : cases) {
+  for (const auto& [arguments, exitCode] : cases) {
     ProgramOptions options;
-    options.arguments = c.arguments;
+    options.arguments = arguments;
     ProgramRun run = RunProgram(KESTRELHOST, options);
-    EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.exitCode, c.exitCode) << testing::PrintToString(c.arguments);
-    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(std::make_tuple(run.signal, run.exitCode, run.output), std::make_tuple(0, exitCode, ""))
+        << testing::PrintToString(arguments);
   }
 }
 
