@@ -44,12 +44,8 @@ class PluginTest : public testing::Test {
   }
   // The calls received, pointers as P, without the loader's queries: each
   // binding shows as its Init.
-  std::vector<std::string> CallsWithoutQueries() const {
-    return SplitLines(library_.CallsWithoutQueries());
-  }
-  std::vector<std::string> LogLines() const {
-    return SplitLines(LogWithoutTimeStamps(ReadFile(folder_.log())));
-  }
+  auto CallsWithoutQueries() const { return SplitLines(library_.CallsWithoutQueries()); }
+  auto LogLines() const { return SplitLines(LogWithoutTimeStamps(ReadFile(folder_.log()))); }
 
   CounterDouble library_;
   PluginFolder folder_;
@@ -132,15 +128,12 @@ TEST_F(PluginTest, GroupIsWrittenOnlyFromVersion10002) {
     EXPECT_EQ(plugin_->GetSourceDesc(0, record.bytes), 1);
     EXPECT_TRUE(record.TextFieldIs(4, 32, "first"));
     EXPECT_TRUE(record.TextFieldIs(36, 32, "MHz"));
-    EXPECT_EQ(record.Float(68), 100.0f);
-    EXPECT_EQ(record.Float(72), -5.0f);
-    EXPECT_EQ(record.Float(76), 10.0f);
+    EXPECT_EQ(std::make_tuple(record.Float(68), record.Float(72), record.Float(76)),
+              std::make_tuple(100.0f, -5.0f, 10.0f));
     EXPECT_TRUE(record.TextFieldIs(80, 64, "Not Available"));
     bool grouped = version >= 0x00010002u;
-    if (grouped) {
-      EXPECT_TRUE(record.TextFieldIs(144, 16, "clocks"));
-    }
-    EXPECT_TRUE(record.Untouched(grouped ? 160 : 144, sizeof record.bytes));
+    EXPECT_TRUE(grouped ? record.TextFieldIs(144, 16, "clocks") : record.Untouched(144, 160));
+    EXPECT_TRUE(record.Untouched(160, sizeof record.bytes));
   }
 }
 
@@ -184,21 +177,17 @@ TEST_F(PluginTest, CallsThatFindNothingWriteNothingAndCallNothing) {
 
 TEST_F(PluginTest, LogStampIsTodaysLocalDateAndTime) {
   Load(kThreeSources);
-  // The system clock, as the log reads it: time() may lag it by a tick.
-  auto now = [] { return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()); };
-  time_t before = now();
-  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
-  time_t after = now();
-  std::string line = SplitLines(ReadFile(folder_.log())).at(0);
-  auto stampOf = [](time_t when) {
-    tm local{};
-    localtime_r(&when, &local);
+  // The stamp's form is held by every expected log; here its value. The
+  // system clock, as the log reads it: time() may lag it by a tick.
+  auto stampNow = [] {
+    time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     char text[32];
-    strftime(text, sizeof text, "%d-%m-%Y, %H:%M:%S.", &local);
+    strftime(text, sizeof text, "%d-%m-%Y, %H:%M:%S.", localtime(&now));
     return std::string(text);
   };
-  EXPECT_THAT(line.substr(0, 21), testing::AnyOf(stampOf(before), stampOf(after)));
-  EXPECT_THAT(line.substr(21), testing::MatchesRegex("[0-9][0-9][0-9] GetSourcesNum\\(\\) called"));
+  std::string before = stampNow();
+  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
+  EXPECT_THAT(ReadFile(folder_.log()).substr(0, 21), testing::AnyOf(before, stampNow()));
 }
 
 TEST_F(PluginTest, EveryCountStartsTheLogAfreshAndADeletedLogIsStartedAgain) {
