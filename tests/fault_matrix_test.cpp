@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "counter_double.h"
 #include "process.h"
@@ -34,18 +35,21 @@ void MakeCallFail(const std::string& function, Failure failure, std::string& scr
         failure == Failure::ServerCallFails ? function : function + ",21";
 }
 
+std::vector<std::string> Split(std::string text, const std::string& between) {
+  std::vector<std::string> parts;
+  for (size_t at; (at = text.find(between)) != std::string::npos; text.erase(0, at + between.size()))
+    parts.push_back(text.substr(0, at));
+  parts.push_back(text);
+  return parts;
+}
+
 // The lines of fault_matrix/`program`, each split into its fields.
 using Cell = std::vector<std::string>;
 std::vector<Cell> Cells(const char* program) {
   std::vector<Cell> cells;
-  for (std::string line : SplitLines(ReadFile(fs::path(KESTREL_FAULT_MATRIX) / program))) {
-    if (line.empty() || line[0] == '#') continue;
-    for (size_t at; (at = line.find("\\n")) != std::string::npos;) line.replace(at, 2, "\n");
-    Cell& fields = cells.emplace_back();
-    for (size_t at; (at = line.find(" | ")) != std::string::npos; line.erase(0, at + 3))
-      fields.push_back(line.substr(0, at));
-    fields.push_back(line);
-  }
+  for (std::string line : SplitLines(ReadFile(fs::path(KESTREL_FAULT_MATRIX) / program)))
+    if (!line.empty() && line[0] != '#')
+      cells.push_back(Split(std::regex_replace(line, std::regex(R"(\\n)"), "\n"), " | "));
   return cells;
 }
 
@@ -59,14 +63,12 @@ std::string CellName(const testing::TestParamInfo<CellParam>& info) {
 
 // Codes: the direct path's -9; the server's stored 21; else the bridge's
 // -5, or the binder's -1 for a failed Init call.
-std::string WithCode(std::string text, const std::string& name, Failure failure) {
+std::string WithCode(const std::string& text, const std::string& name, Failure failure) {
   const char* code = failure == Failure::DirectCode                        ? "4294967287"
                      : failure == Failure::ServerCallFailsAfterStoringCode ? "21"
                      : name == "Init"                                      ? "4294967295"
                                                                            : "4294967291";
-  size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, code);
-  return text;
+  return std::regex_replace(text, std::regex("%s"), code);
 }
 
 // Readings printed after the single-counter prompt.
@@ -94,8 +96,7 @@ TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
   const char* program = failure == Failure::DirectCode ? KESTRELCLI : KESTRELCLI_VIA_SERVER;
   ProgramRun run = RunProgram(program, options);
 
-  EXPECT_EQ(run.signal, 0);
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(std::make_pair(run.signal, run.exitCode), std::make_pair(0, 0));
   EXPECT_NE(run.output.find(WithCode(cell[2], name, failure)), std::string::npos) << run.output;
   if (failure == Failure::DirectCode) return;
 
@@ -134,15 +135,12 @@ TEST_P(PluginFaultMatrix, FailingCallGivesItsDocumentedResult) {
   library.SetScript(script);
 
   ProgramRun run = RunProgram(KESTRELHOST, options);
-  EXPECT_EQ(run.signal, 0);
-  EXPECT_EQ(run.exitCode, 0);
-  std::string list = cell[direct ? 1 : 2] + "; ";
+  EXPECT_EQ(std::make_pair(run.signal, run.exitCode), std::make_pair(0, 0));
   size_t at = 0;
-  for (size_t end; (end = list.find("; ")) != std::string::npos; list.erase(0, end + 2)) {
-    const std::string shown = list.substr(0, end);
-    size_t found = run.output.find(shown, at);
-    ASSERT_NE(found, std::string::npos) << "\"" << shown << "\" missing from:\n" << run.output;
-    at = found + shown.size();
+  for (const std::string& shown : Split(cell[direct ? 1 : 2], "; ")) {
+    at = run.output.find(shown, at);
+    ASSERT_NE(at, std::string::npos) << "\"" << shown << "\" missing from:\n" << run.output;
+    at += shown.size();
   }
 }
 
