@@ -49,33 +49,36 @@ class PluginTest : public testing::Test {
   // binding shows as its Init.
   auto CallsWithoutQueries() const { return SplitLines(library_.CallsWithoutQueries()); }
   std::string Log() const { return LogWithoutTimeStamps(ReadFile(folder_.log())); }
+  // Asks for a descriptor in a larger buffer, every byte but the version
+  // 0xCC, so that any byte the plug-in should not write shows. The answer,
+  // then each field after the version: a text up to its terminator, a
+  // number, or "-" for a field left as it was; "!" marks a byte written past
+  // a text's terminator (those are the host's).
+  std::string Describe(uint32_t index, uint32_t version = 0x00010002) {
+    unsigned char record[200];
+    std::memset(record, 0xCC, sizeof record);
+    std::memcpy(record, &version, sizeof version);
+    std::string shown = std::to_string(plugin_->GetSourceDesc(index, record));
+    auto untouched = [](const unsigned char* from, const unsigned char* to) {
+      return std::all_of(from, to, [](unsigned char b) { return b == 0xCC; });
+    };
+    const unsigned char* field = record + 4;
+    for (size_t size : {32, 32, 4, 4, 4, 64, 16, 40}) {
+      const size_t length = strnlen(reinterpret_cast<const char*>(field), size);
+      float number;
+      std::memcpy(&number, field, sizeof number);
+      shown += "|" + (untouched(field, field + size) ? "-"
+                      : size == 4 ? testing::PrintToString(number)
+                      : std::string(reinterpret_cast<const char*>(field), length) +
+                            (length < size && untouched(field + length + 1, field + size) ? "" : "!"));
+      field += size;
+    }
+    return shown;
+  }
 
   CounterDouble library_;
   PluginFolder folder_;
   std::optional<LoadedPlugin> plugin_;
-};
-
-// A descriptor record in a larger buffer, every byte but the version 0xCC,
-// so that any byte the plug-in should not write shows.
-struct Record {
-  unsigned char bytes[200];
-  explicit Record(uint32_t version) {
-    std::memset(bytes, 0xCC, sizeof bytes);
-    std::memcpy(bytes, &version, sizeof version);
-  }
-  std::string Text(size_t offset) const { return reinterpret_cast<const char*>(bytes + offset); }
-  float Float(size_t offset) const {
-    float value;
-    std::memcpy(&value, bytes + offset, sizeof value);
-    return value;
-  }
-  bool Untouched(size_t from, size_t to) const {
-    return std::all_of(bytes + from, bytes + to, [](unsigned char b) { return b == 0xCC; });
-  }
-  // The bytes of a text field after its terminator are the host's.
-  bool TextFieldIs(size_t offset, size_t capacity, const std::string& text) const {
-    return Text(offset) == text && Untouched(offset + text.size() + 1, offset + capacity);
-  }
 };
 
 // The first count reads the file and binds twice (the load, then the count);
@@ -83,9 +86,7 @@ struct Record {
 // loads the configuration itself.
 TEST_F(PluginTest, TheFirstCallLoadsTheFileOnceLaterCountsOnlyBind) {
   Load(kThreeSources);
-  Record record(0x00010002);
-  EXPECT_EQ(plugin_->GetSourceDesc(0, record.bytes), 1);
-  EXPECT_EQ(record.Text(4), "first");
+  EXPECT_EQ(Describe(0), "1|first|MHz|100|-5|10|Not Available|clocks|-");
   EXPECT_THAT(CallsWithoutQueries(), ElementsAre("Init", "GetCounterAttribute 1 2 P",
                                                  "GetCounterAttribute 2 2 P", "AddCounter 0"));
   folder_.WriteConfiguration("[Source0]\nID=0\n");  // not read again
@@ -115,9 +116,7 @@ TEST_F(PluginTest, BindingThatFailsLaterKeepsTheSourcesButCountsNone) {
   EXPECT_EQ(plugin_->GetSourcesNum(), 0u);
   EXPECT_EQ(ReadFile(folder_.log()), logBefore);  // no log line for a failed count
   // The sources of the last good count still answer.
-  Record record(0x00010002);
-  EXPECT_EQ(plugin_->GetSourceDesc(2, record.bytes), 1);
-  EXPECT_EQ(record.Text(4), "third");
+  EXPECT_THAT(Describe(2), testing::StartsWith("1|third|"));
   EXPECT_EQ(Bits(plugin_->GetSourceData(2)), Bits(5.0f));
 }
 
@@ -126,19 +125,10 @@ TEST_F(PluginTest, BindingThatFailsLaterKeepsTheSourcesButCountsNone) {
 TEST_F(PluginTest, GroupIsWrittenOnlyFromVersion10002) {
   Load(kThreeSources);
   ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
-  for (uint32_t version : {0x00000000u, 0x00010001u, 0x00010002u, 0xFFFFFFFFu}) {
-    SCOPED_TRACE(version);
-    Record record(version);
-    EXPECT_EQ(plugin_->GetSourceDesc(0, record.bytes), 1);
-    EXPECT_TRUE(record.TextFieldIs(4, 32, "first"));
-    EXPECT_TRUE(record.TextFieldIs(36, 32, "MHz"));
-    EXPECT_EQ(std::make_tuple(record.Float(68), record.Float(72), record.Float(76)),
-              std::make_tuple(100.0f, -5.0f, 10.0f));
-    EXPECT_TRUE(record.TextFieldIs(80, 64, "Not Available"));
-    bool grouped = version >= 0x00010002u;
-    EXPECT_TRUE(grouped ? record.TextFieldIs(144, 16, "clocks") : record.Untouched(144, 160));
-    EXPECT_TRUE(record.Untouched(160, sizeof record.bytes));
-  }
+  for (uint32_t version : {0x00000000u, 0x00010001u, 0x00010002u, 0xFFFFFFFFu})
+    EXPECT_EQ(Describe(0, version), std::string("1|first|MHz|100|-5|10|Not Available|") +
+                                        (version >= 0x00010002u ? "clocks|-" : "-|-"))
+        << version;
 }
 
 // Calls that find nothing to answer touch nothing: a descriptor out of range
@@ -161,9 +151,7 @@ TEST_F(PluginTest, CallsThatFindNothingWriteNothingAndCallNothing) {
   ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
   library_.ClearCalls();
   for (uint32_t index : {3u, 0x80000000u, 0xFFFFFFFFu}) {
-    Record record(0x00010002);
-    EXPECT_EQ(plugin_->GetSourceDesc(index, record.bytes), 0);
-    EXPECT_TRUE(record.Untouched(4, sizeof record.bytes)) << index;
+    EXPECT_EQ(Describe(index), "0|-|-|-|-|-|-|-|-") << index;
     EXPECT_EQ(Bits(plugin_->GetSourceData(index)), kNoSourceBits) << index;
   }
   EXPECT_EQ(plugin_->GetSourceDesc(0, nullptr), 0);
@@ -260,9 +248,7 @@ TEST_F(PluginTest, DecimalCommaLocaleOfTheHostChangesNoNumber) {
 
   Load("[Settings]\nLoggingLevel=1\n[Source0]\nID=1\nName=q\nMaxLimit=12.5 MHz\n");
   ASSERT_EQ(plugin_->GetSourcesNum(), 1u);
-  Record record(0x00010002);
-  EXPECT_EQ(plugin_->GetSourceDesc(0, record.bytes), 1);
-  EXPECT_EQ(record.Float(68), 12.5f);
+  EXPECT_EQ(Describe(0), "1|q|%|12.5|0|0|Not Available||-");
   EXPECT_EQ(Bits(plugin_->GetSourceData(0)), Bits(25.0f));
   EXPECT_THAT(Log(), testing::EndsWith("<time> GetSourceData(0) - q -  25.000000\n"));
   setlocale(LC_ALL, "C");
