@@ -162,10 +162,11 @@ TEST_F(PluginTest, CallsThatFindNothingWriteNothingAndCallNothing) {
                        "<time> GetSourceData(4294967295) - (none)" + huge);
 }
 
-TEST_F(PluginTest, LogStampIsTodaysLocalDateAndTime) {
+// Lines are stamped with the local date and time: the form of the stamp is
+// held by every expected log, its value here. The system clock, as the log
+// reads it: time() may lag it by a tick.
+TEST_F(PluginTest, EveryCountStartsTheLogAfreshStampedNowAndADeletedLogIsStartedAgain) {
   Load(kThreeSources);
-  // The stamp's form is held by every expected log; here its value. The
-  // system clock, as the log reads it: time() may lag it by a tick.
   auto stampNow = [] {
     time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     char text[32];
@@ -175,11 +176,6 @@ TEST_F(PluginTest, LogStampIsTodaysLocalDateAndTime) {
   std::string before = stampNow();
   ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
   EXPECT_THAT(ReadFile(folder_.log()).substr(0, 21), testing::AnyOf(before, stampNow()));
-}
-
-TEST_F(PluginTest, EveryCountStartsTheLogAfreshAndADeletedLogIsStartedAgain) {
-  Load(kThreeSources);
-  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
   plugin_->GetSourceData(0);
   EXPECT_EQ(Log(), kCounted + "<time> GetSourceData(0) - first -  300.000000\n");
   fs::remove(folder_.log());
@@ -251,7 +247,6 @@ TEST_F(PluginTest, DecimalCommaLocaleOfTheHostChangesNoNumber) {
   EXPECT_EQ(Describe(0), "1|q|%|12.5|0|0|Not Available||-");
   EXPECT_EQ(Bits(plugin_->GetSourceData(0)), Bits(25.0f));
   EXPECT_THAT(Log(), testing::EndsWith("<time> GetSourceData(0) - q -  25.000000\n"));
-  setlocale(LC_ALL, "C");
 }
 
 }  // namespace

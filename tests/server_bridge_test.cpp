@@ -56,8 +56,7 @@ TEST_F(ServerPath, NotTakenWhenTheWow64QueryFailsOrSaysNo) {
   for (Wow64Answer answer : {Wow64Answer::QueryFails, Wow64Answer::No}) {
     SteerWow64(answer);
     EXPECT_EQ(BindCounterApi(), 0);
-    EXPECT_EQ(activity().objectsCreated, 0);
-    EXPECT_EQ(com().initializeCalls, 0);
+    EXPECT_EQ(std::make_pair(activity().objectsCreated, com().initializeCalls), std::make_pair(0, 0));
     EXPECT_EQ(library.Calls().at(1), "Init");  // the binder's own loader
   }
 }
@@ -65,8 +64,7 @@ TEST_F(ServerPath, NotTakenWhenTheWow64QueryFailsOrSaysNo) {
 TEST_F(ServerPath, ConnectsAndEverySlotReachesItsServerMethodWithTheCallersArguments) {
   EXPECT_EQ(BindCounterApi(), 0);
   EXPECT_THAT(activity().calls, ElementsAre("Init"));
-  EXPECT_EQ(activity().objectsAlive, 1);
-  EXPECT_EQ(com().depth, 1);
+  EXPECT_EQ(std::make_pair(activity().objectsAlive, com().depth), std::make_pair(1, 1));
   // The binder did not load the library itself: only the server asked it.
   EXPECT_EQ(library.Calls().front(), "NVPMQueryInterface 0x38A4618F");
 
@@ -104,9 +102,8 @@ TEST_F(ServerPath, CreationFailuresLeaveNoConnectionNoReferenceAndTheTableAlone)
     ICounterServer* connection = reinterpret_cast<ICounterServer*>(0x1);
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     EXPECT_EQ(CreateCounterServer(&connection), E_FAIL);
-    EXPECT_EQ(connection, nullptr);
-    EXPECT_EQ(activity().objectsAlive, 0);
-    EXPECT_EQ(activity().queryInterfaceCalls, queryInterfaceCalls);
+    EXPECT_EQ(std::make_tuple(connection, activity().objectsAlive, activity().queryInterfaceCalls),
+              std::make_tuple(nullptr, 0, queryInterfaceCalls));
     CoUninitialize();
 
     EXPECT_EQ(BindCounterApi(), -1);
@@ -154,9 +151,9 @@ TEST_F(ServerPath, BindingAgainKeepsALiveConnectionAndInitsThroughIt) {
   ASSERT_EQ(BindCounterApi(), 0);
   ASSERT_EQ(CounterApiTable.AddCounter(0), 0);
   for (int binding = 0; binding < 9; ++binding) ASSERT_EQ(BindCounterApi(), 0);
-  EXPECT_EQ(activity().objectsCreated, 1);
-  EXPECT_EQ(com().depth, 1);
-  EXPECT_EQ(std::count(activity().calls.begin(), activity().calls.end(), "Init"), 10);
+  EXPECT_EQ(std::make_tuple(activity().objectsCreated, com().depth,
+                            std::count(activity().calls.begin(), activity().calls.end(), "Init")),
+            std::make_tuple(1, 1, 10));
   EXPECT_THAT(library.CallsWithoutQueries(), testing::Not(testing::HasSubstr("RemoveAllCounters")));
   EXPECT_EQ(CounterApiTable.Shutdown(), 0);
   EXPECT_EQ(activity().addRefs, activity().releases);
@@ -172,8 +169,7 @@ TEST_F(ServerPath, BindingAgainReplacesAConnectionThatIsGone) {
   Fail("AddCounter", kServerGone);
   EXPECT_EQ(CounterApiTable.AddCounter(0), -5);
   ASSERT_EQ(BindCounterApi(), 0);
-  EXPECT_EQ(activity().objectsCreated, 2);
-  EXPECT_EQ(activity().objectsAlive, 1);
+  EXPECT_EQ(std::make_pair(activity().objectsCreated, activity().objectsAlive), std::make_pair(2, 1));
 
   Fail("Init", kServerGone);
   script().runResult = E_FAIL;
@@ -187,8 +183,7 @@ TEST_F(ServerPath, AConnectionMadeWithoutItsOwnComInitialisationDoesNotUndoAnoth
   FailCoInitialize(RPC_E_CHANGED_MODE);
   ASSERT_EQ(BindCounterApi(), 0);
   EXPECT_EQ(CounterApiTable.Shutdown(), 0);
-  EXPECT_EQ(com().uninitializeCalls, 0);
-  EXPECT_EQ(com().depth, 1);
+  EXPECT_EQ(std::make_pair(com().uninitializeCalls, com().depth), std::make_pair(0, 1));
 }
 
 }  // namespace
