@@ -24,15 +24,17 @@ enum class Failure { DirectCode, ServerCallFails, ServerCallFailsAfterStoringCod
 const auto kEveryFailure = testing::Values(Failure::DirectCode, Failure::ServerCallFails,
                                            Failure::ServerCallFailsAfterStoringCode);
 
-// Makes `function` fail: a line of the double's script on the direct path, or
-// KESTREL_SERVER_FAULT for a program built to take the server path.
-void MakeCallFail(const std::string& function, Failure failure, std::string& script,
-                  ProgramOptions& options) {
+// Scripts the double and makes `function` fail: a line of the script on the
+// direct path, or KESTREL_SERVER_FAULT for a program built to take the
+// server path.
+void MakeCallFail(const std::string& function, Failure failure, CounterDouble& library,
+                  std::string script, ProgramOptions& options) {
   if (failure == Failure::DirectCode)
     script += function == "Init" ? "init -9\n" : "fail " + function + " -9\n";
   else
     options.environment["KESTREL_SERVER_FAULT"] =
         failure == Failure::ServerCallFails ? function : function + ",21";
+  library.SetScript(script);
 }
 
 std::vector<std::string> Split(std::string text, const std::string& between) {
@@ -88,9 +90,7 @@ TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
   CounterDouble library;
   ProgramOptions options;
   options.arguments = {cell[1]};
-  std::string script = "counter 1 300 9 busy\n";
-  MakeCallFail(name, failure, script, options);
-  library.SetScript(script);
+  MakeCallFail(name, failure, library, "counter 1 300 9 busy\n", options);
   // Two readings: the second shows what the calls answer after the failure.
   if (!sampleAll) options.sendKeyWhen = [](const std::string& output) { return Readings(output) >= 2; };
   const char* program = failure == Failure::DirectCode ? KESTRELCLI : KESTRELCLI_VIA_SERVER;
@@ -128,11 +128,9 @@ TEST_P(PluginFaultMatrix, FailingCallGivesItsDocumentedResult) {
   const bool direct = failure == Failure::DirectCode;
   fs::copy_file(direct ? KESTREL_PLUGIN : KESTREL_PLUGIN_VIA_SERVER, folder / "kestrel.so");
   WriteFile(folder / "kestrel.cfg", "[Source0]\nID=0\n");
-  std::string script = "counter 0 1 4 quarter\n";
   ProgramOptions options;
   options.arguments = {(folder / "kestrel.so").string(), "--polls", "2", "--interval", "0"};
-  MakeCallFail(cell[0], failure, script, options);
-  library.SetScript(script);
+  MakeCallFail(cell[0], failure, library, "counter 0 1 4 quarter\n", options);
 
   ProgramRun run = RunProgram(KESTRELHOST, options);
   EXPECT_EQ(std::make_pair(run.signal, run.exitCode), std::make_pair(0, 0));
