@@ -24,8 +24,7 @@ TEST(UnusableLibrary, BinderReportsItAndEverySlotStaysUnbound) {
     EXPECT_STREQ(platform::LastLoadError(), reason);
   }
   SlotOutputs out;
-  auto results = CallEverySlot(out);
-  for (int32_t result : results) EXPECT_EQ(result, -3);
+  for (int32_t result : CallEverySlot(out)) EXPECT_EQ(result, -3);
   EXPECT_TRUE(OutputsUntouched(out));
   // Binding again changes nothing.
   EXPECT_EQ(BindCounterApi(), status);

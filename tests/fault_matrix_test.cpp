@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "counter_double.h"
 #include "process.h"
@@ -23,29 +24,34 @@ enum class Failure { DirectCode, ServerCallFails, ServerCallFailsAfterStoringCod
 const auto kEveryFailure = testing::Values(Failure::DirectCode, Failure::ServerCallFails,
                                            Failure::ServerCallFailsAfterStoringCode);
 
-// Makes `function` fail: a line of the double's script on the direct path, or
-// KESTREL_SERVER_FAULT for a program built to take the server path.
-void MakeCallFail(const std::string& function, Failure failure, std::string& script,
-                  ProgramOptions& options) {
+// Scripts the double and makes `function` fail: a line of the script on the
+// direct path, or KESTREL_SERVER_FAULT for a program built to take the
+// server path.
+void MakeCallFail(const std::string& function, Failure failure, CounterDouble& library,
+                  std::string script, ProgramOptions& options) {
   if (failure == Failure::DirectCode)
     script += function == "Init" ? "init -9\n" : "fail " + function + " -9\n";
   else
     options.environment["KESTREL_SERVER_FAULT"] =
         failure == Failure::ServerCallFails ? function : function + ",21";
+  library.SetScript(script);
+}
+
+std::vector<std::string> Split(std::string text, const std::string& between) {
+  std::vector<std::string> parts;
+  for (size_t at; (at = text.find(between)) != std::string::npos; text.erase(0, at + between.size()))
+    parts.push_back(text.substr(0, at));
+  parts.push_back(text);
+  return parts;
 }
 
 // The lines of fault_matrix/`program`, each split into its fields.
 using Cell = std::vector<std::string>;
 std::vector<Cell> Cells(const char* program) {
   std::vector<Cell> cells;
-  for (std::string line : SplitLines(ReadFile(fs::path(KESTREL_FAULT_MATRIX) / program))) {
-    if (line.empty() || line[0] == '#') continue;
-    for (size_t at; (at = line.find("\\n")) != std::string::npos;) line.replace(at, 2, "\n");
-    Cell& fields = cells.emplace_back();
-    for (size_t at; (at = line.find(" | ")) != std::string::npos; line.erase(0, at + 3))
-      fields.push_back(line.substr(0, at));
-    fields.push_back(line);
-  }
+  for (std::string line : SplitLines(ReadFile(fs::path(KESTREL_FAULT_MATRIX) / program)))
+    if (!line.empty() && line[0] != '#')
+      cells.push_back(Split(std::regex_replace(line, std::regex(R"(\\n)"), "\n"), " | "));
   return cells;
 }
 
@@ -59,14 +65,12 @@ std::string CellName(const testing::TestParamInfo<CellParam>& info) {
 
 // Codes: the direct path's -9; the server's stored 21; else the bridge's
 // -5, or the binder's -1 for a failed Init call.
-std::string WithCode(std::string text, const std::string& name, Failure failure) {
+std::string WithCode(const std::string& text, const std::string& name, Failure failure) {
   const char* code = failure == Failure::DirectCode                        ? "4294967287"
                      : failure == Failure::ServerCallFailsAfterStoringCode ? "21"
                      : name == "Init"                                      ? "4294967295"
                                                                            : "4294967291";
-  size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, code);
-  return text;
+  return std::regex_replace(text, std::regex("%s"), code);
 }
 
 // Readings printed after the single-counter prompt.
@@ -86,16 +90,13 @@ TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
   CounterDouble library;
   ProgramOptions options;
   options.arguments = {cell[1]};
-  std::string script = "counter 1 300 9 busy\n";
-  MakeCallFail(name, failure, script, options);
-  library.SetScript(script);
+  MakeCallFail(name, failure, library, "counter 1 300 9 busy\n", options);
   // Two readings: the second shows what the calls answer after the failure.
   if (!sampleAll) options.sendKeyWhen = [](const std::string& output) { return Readings(output) >= 2; };
   const char* program = failure == Failure::DirectCode ? KESTRELCLI : KESTRELCLI_VIA_SERVER;
   ProgramRun run = RunProgram(program, options);
 
-  EXPECT_EQ(run.signal, 0);
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(std::make_pair(run.signal, run.exitCode), std::make_pair(0, 0));
   EXPECT_NE(run.output.find(WithCode(cell[2], name, failure)), std::string::npos) << run.output;
   if (failure == Failure::DirectCode) return;
 
@@ -127,22 +128,17 @@ TEST_P(PluginFaultMatrix, FailingCallGivesItsDocumentedResult) {
   const bool direct = failure == Failure::DirectCode;
   fs::copy_file(direct ? KESTREL_PLUGIN : KESTREL_PLUGIN_VIA_SERVER, folder / "kestrel.so");
   WriteFile(folder / "kestrel.cfg", "[Source0]\nID=0\n");
-  std::string script = "counter 0 1 4 quarter\n";
   ProgramOptions options;
   options.arguments = {(folder / "kestrel.so").string(), "--polls", "2", "--interval", "0"};
-  MakeCallFail(cell[0], failure, script, options);
-  library.SetScript(script);
+  MakeCallFail(cell[0], failure, library, "counter 0 1 4 quarter\n", options);
 
   ProgramRun run = RunProgram(KESTRELHOST, options);
-  EXPECT_EQ(run.signal, 0);
-  EXPECT_EQ(run.exitCode, 0);
-  std::string list = cell[direct ? 1 : 2] + "; ";
+  EXPECT_EQ(std::make_pair(run.signal, run.exitCode), std::make_pair(0, 0));
   size_t at = 0;
-  for (size_t end; (end = list.find("; ")) != std::string::npos; list.erase(0, end + 2)) {
-    const std::string shown = list.substr(0, end);
-    size_t found = run.output.find(shown, at);
-    ASSERT_NE(found, std::string::npos) << "\"" << shown << "\" missing from:\n" << run.output;
-    at = found + shown.size();
+  for (const std::string& shown : Split(cell[direct ? 1 : 2], "; ")) {
+    at = run.output.find(shown, at);
+    ASSERT_NE(at, std::string::npos) << "\"" << shown << "\" missing from:\n" << run.output;
+    at += shown.size();
   }
 }
 

@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 
@@ -22,6 +23,7 @@ using testing::ElementsAre;
 
 namespace {
 
+// Loaded under another name besides, it reads and logs under that name.
 TEST(NotTheHost, DescriptorIsRefusedUntouchedAndLoadsNothing) {
 #ifdef _WIN32
   HMODULE other = LoadLibraryA(KESTREL_HOST_APP_ID_LIBRARY);
@@ -33,41 +35,28 @@ TEST(NotTheHost, DescriptorIsRefusedUntouchedAndLoadsNothing) {
 #endif
   CounterDouble library;
   library.SetScript("counter 1 300 1 raw\n");
-  PluginFolder folder;
-  folder.WriteConfiguration("[Source0]\nID=0\nName=raw\n");
+  PluginFolder folder("monitor" + fs::path(KESTREL_PLUGIN).extension().string());
+  WriteFile(folder / "kestrel.cfg", "[Source0]\nID=0\n");
+  folder.WriteConfiguration("[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n[Source1]\nID=0\n");
   LoadedPlugin plugin(folder.plugin());
-
-  unsigned char record[200];
-  std::memset(record, 0xCC, sizeof record);
-  uint32_t version = 0x00010002;
-  std::memcpy(record, &version, sizeof version);
-  unsigned char untouched[200];
-  std::memcpy(untouched, record, sizeof record);
-
-  EXPECT_EQ(plugin.GetSourceDesc(0, record), 0);
-  EXPECT_EQ(std::memcmp(record, untouched, sizeof record), 0);
-  EXPECT_THAT(library.Calls(), ElementsAre());  // no configuration was loaded
-
+  std::array<unsigned char, 200> untouched;
+  untouched.fill(0xCC);
+  const uint32_t version = 0x00010002;
+  std::memcpy(untouched.data(), &version, sizeof version);
+  auto expectRefused = [&] {
+    auto record = untouched;
+    EXPECT_EQ(plugin.GetSourceDesc(0, record.data()), 0);
+    EXPECT_EQ(record, untouched);
+    EXPECT_THAT(library.Calls(), ElementsAre());  // no configuration loaded, no AddCounter
+  };
+  expectRefused();
   // The other entry points work as anywhere else; the descriptor stays refused.
-  EXPECT_EQ(plugin.GetSourcesNum(), 1u);
-  library.ClearCalls();
-  EXPECT_EQ(plugin.GetSourceDesc(0, record), 0);
-  EXPECT_EQ(std::memcmp(record, untouched, sizeof record), 0);
-  EXPECT_THAT(library.Calls(), ElementsAre());  // no AddCounter
-  EXPECT_EQ(Bits(plugin.GetSourceData(0)), Bits(300.0f));
-}
-
-TEST(PluginName, ARenamedPluginReadsAndLogsUnderItsOwnName) {
-  CounterDouble library;
-  library.SetScript("counter 1 300 1 raw\n");
-  const std::string name = "monitor" + fs::path(KESTREL_PLUGIN).extension().string();
-  PluginFolder renamed(name);
-  WriteFile(renamed / "kestrel.cfg", "[Source0]\nID=0\n");
-  renamed.WriteConfiguration("[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n[Source1]\nID=0\n");
-  LoadedPlugin plugin(renamed.plugin());
   EXPECT_EQ(plugin.GetSourcesNum(), 2u);
-  EXPECT_TRUE(fs::exists(renamed / "monitor.log"));
-  EXPECT_FALSE(fs::exists(renamed / "kestrel.log"));
+  library.ClearCalls();
+  expectRefused();
+  EXPECT_EQ(Bits(plugin.GetSourceData(0)), Bits(300.0f));
+  EXPECT_TRUE(fs::exists(folder / "monitor.log"));
+  EXPECT_FALSE(fs::exists(folder / "kestrel.log"));
 }
 
 }  // namespace
