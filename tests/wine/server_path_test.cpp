@@ -1,28 +1,37 @@
 // The server path end to end: the counter table bound through kestrelsrv.exe,
-// started by real COM under Wine, over the counter-library double. Every
-// test runs in a process of its own (the table is process-wide) and, since
-// COM may hand one client's server to another client that is activating at
-// the same moment, alone among the tests that start kestrelsrv.
+// started by real COM under Wine, over the counter-library double; what
+// crosses the process boundary, proved against real memory (the caller's
+// buffers are followed by an inaccessible page, so a proxy that reads or
+// writes one byte past them faults); and kestrelsrv's self-registration for
+// the user, which leaves the machine's (the one COM under Wine reads) as it
+// is. Every test runs in a process of its own (the table is process-wide)
+// and, since COM may hand one client's server to another client that is
+// activating at the same moment, alone among the tests that start kestrelsrv.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "binding_slots.h"
 #include "scratch.h"
 #include "counter_api.h"
 #include "counter_double.h"
+#include "counter_interface.h"
 #include "server_support.h"
 
+namespace fs = std::filesystem;
 using namespace testing_support;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr DWORD kServerExitWaitMs = 5000;
+constexpr uint32_t kNameBufferSize = counter_interface::kNameBufferSize;
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -166,6 +175,105 @@ TEST_F(ServerPath, BindingAgainKeepsTheServerAndItsCounters) {
   EXPECT_EQ(cycles, 9u);
   EXPECT_EQ(CounterApiTable.Shutdown(), 0);
   EXPECT_EQ(CallsAfterLoading().find("RemoveAllCounters"), std::string::npos);
+}
+
+TEST_F(ServerPath, SampleCarriesOneRecordWhateverTheCapacitySays) {
+  ASSERT_EQ(BindCounterApi(), 0);
+  ASSERT_EQ(CounterApiTable.AddCounter(0), 0);
+
+  // A caller's own record, with a count far above one record.
+  GuardedBytes record(sizeof(CounterSampleRecord));
+  uint32_t count = 500;
+  EXPECT_EQ(CounterApiTable.Sample(static_cast<CounterSampleRecord*>(record.data()), &count), 0);
+  EXPECT_EQ(count, 1u);  // the library's answer: one counter enabled
+  // No buffer, and a count that the caller never set.
+  count = 0xA5A5A5A5;
+  EXPECT_EQ(CounterApiTable.Sample(nullptr, &count), 0);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(CounterApiTable.Sample(nullptr, nullptr), 0);
+  // The library in the server was told of room for at most one record.
+  std::vector<std::string> samples;
+  for (const std::string& call : SplitLines(library.NormalizedCalls()))
+    if (call.rfind("Sample ", 0) == 0) samples.push_back(call);
+  EXPECT_EQ(samples, (std::vector<std::string>{"Sample P P 1", "Sample P P 1", "Sample P P 0"}));
+  EXPECT_EQ(CounterApiTable.Shutdown(), 0);
+}
+
+// The server has exactly the 200 bytes that travelled: a caller's larger
+// length must not let the library write past them in the server.
+TEST_F(ServerPath, ALengthAboveTheBufferReachesTheLibraryAsTheBuffersSize) {
+  ASSERT_EQ(BindCounterApi(), 0);
+  char name[kNameBufferSize];
+  uint32_t length = 4096;
+  EXPECT_EQ(CounterApiTable.GetCounterName(0, name, &length), 0);
+  EXPECT_STREQ(name, "busy");
+  EXPECT_EQ(length, 5u);
+  EXPECT_EQ(SplitLines(library.NormalizedCalls()).back(), "GetCounterName 0 P P 200");
+  EXPECT_EQ(CounterApiTable.Shutdown(), 0);
+}
+
+TEST_F(ServerPath, AServerSendingBackALongerNameLengthCannotWritePastTheBuffer) {
+  // The library answers with the length its whole name needs.
+  const std::string longName(64 * 1024 - 1, 'n');
+  library.SetScript("counter 1 300 9 " + longName + "\n");
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  ICounterServer* server = nullptr;
+  ASSERT_EQ(CreateCounterServer(&server), S_OK);
+  int32_t result = -5;
+  ASSERT_EQ(server->Init(&result), S_OK);
+  ASSERT_EQ(result, 0);
+
+  GuardedBytes name(kNameBufferSize);
+  std::memset(name.data(), 'x', kNameBufferSize);
+  uint32_t length = kNameBufferSize;
+  result = -5;
+  EXPECT_EQ(server->GetCounterName(0, static_cast<char*>(name.data()), &length, &result), S_OK);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(static_cast<char*>(name.data()), longName.substr(0, kNameBufferSize - 1));
+  // The server's length arrives as it sent it; the buffer took no more than
+  // its 200 bytes (one more would have faulted on the page behind them).
+  EXPECT_EQ(length, 64u * 1024);
+
+  EXPECT_EQ(server->Shutdown(&result), S_OK);
+  server->Release();
+  CoUninitialize();
+}
+
+const std::string kServer = KESTRELSRV;
+const std::string kClassKey = "Software\\Classes\\CLSID\\{7B7162C4-3C2E-4A53-9541-485B0AB5E175}";
+const std::string kInterfaceKey =
+    "Software\\Classes\\Interface\\{834874B0-02EF-48B8-83DD-E2FDCEAEA575}";
+const std::string kProxyKey = "Software\\Classes\\CLSID\\{834874B0-02EF-48B8-83DD-E2FDCEAEA575}";
+
+// As the program sees its own path: Windows separators.
+std::string WindowsPath(fs::path path) { return path.make_preferred().string(); }
+
+// Registration for the machine, each view with its own proxy DLL, is what
+// the setup program does; its test checks the keys, and that a client cannot
+// connect once they are gone.
+TEST(ServerRegistration, PerUserKeysByDefaultAndTheirRemoval) {
+  std::string server = "\"";  // built up in place: GCC 12 warns wrongly about "\"" + text
+  server.append(WindowsPath(kServer)).append("\"");
+  const std::string proxy = WindowsPath(fs::path(kServer).parent_path() / "kestrelps64.dll");
+  const std::pair<std::string, std::string> keys[] = {
+      {kClassKey + "\\LocalServer32", server},
+      {kInterfaceKey + "\\ProxyStubClsid32", "{834874B0-02EF-48B8-83DD-E2FDCEAEA575}"},
+      {kProxyKey + "\\InprocServer32", proxy}};
+  for (bool registered : {true, false, false}) {  // removing what is not there is no error
+    ASSERT_EQ(RunServerProgram(kServer, {registered ? "/RegServer" : "/UnregServer"}), 0);
+    for (const auto& [key, value] : keys)
+      EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, key, nullptr), registered ? value : "<missing>");
+    if (registered) {
+      EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, kProxyKey + "\\InprocServer32", "ThreadingModel"), "Both");
+    }
+    // The machine's registration is another scope and stays.
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kClassKey + "\\LocalServer32", nullptr), server);
+  }
+}
+
+TEST(ServerRegistration, AnythingElseOnTheCommandLineIsRefused) {
+  EXPECT_EQ(RunServerProgram(kServer, {}), 2);
+  EXPECT_EQ(RunServerProgram(kServer, {"/RegServer", "/Everyone"}), 2);
 }
 
 }  // namespace
