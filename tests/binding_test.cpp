@@ -1,9 +1,13 @@
 // The binder on the direct path, against the counter-library double found
-// through LD_LIBRARY_PATH. Every test runs in a process of its own. What the
+// through LD_LIBRARY_PATH. Every test runs in a process of its own.
+// UnusableLibrary runs alone, twice, with no counter library on the search
+// path (KESTREL_EXPECT_STATUS=-2, and KESTREL_EXPECT_LOAD_ERROR the system's
+// reason) and with one that lacks NVPMQueryInterface (-1). What the
 // library is asked is compared with the records in binding/: the loader's
 // queries in order, and every slot's call as CallEverySlot makes it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <tuple>
@@ -12,6 +16,7 @@
 #include "counter_api.h"
 #include "counter_double.h"
 #include "counter_library.h"
+#include "platform.h"
 #include "scratch.h"
 
 using namespace testing_support;
@@ -122,6 +127,22 @@ TEST(DirectPath, LaterBindingsRunTheLoaderAgainAndKeepWhatWasResolved) {
       EXPECT_EQ(std::memcmp(&before, &CounterApiTable, sizeof before), 0) << script;
     }
   }
+}
+
+TEST(UnusableLibrary, BinderReportsItAndEverySlotStaysUnbound) {
+  const char* expected = std::getenv("KESTREL_EXPECT_STATUS");
+  ASSERT_NE(expected, nullptr);
+  int32_t status = std::atoi(expected);
+  EXPECT_EQ(BindCounterApi(), status);
+  EXPECT_EQ(CounterLibraryStatus, status);
+  if (const char* reason = std::getenv("KESTREL_EXPECT_LOAD_ERROR")) {
+    EXPECT_STREQ(platform::LastLoadError(), reason);
+  }
+  SlotOutputs out;
+  EXPECT_EQ(CallEverySlot(out), kAllUnbound);
+  EXPECT_TRUE(OutputsUntouched(out));
+  EXPECT_EQ(BindCounterApi(), status);  // binding again changes nothing
+  EXPECT_EQ(CounterApiTable.Shutdown(), -3);
 }
 
 }  // namespace
