@@ -1,10 +1,10 @@
-/* The counter server's interface as the proxy/stub marshals it, laid out as
- * the clients call it: IUnknown at virtual-table slots 0-2, IDispatch at
- * 3-6, the counter methods at 7-26, one pointer each (4 bytes in the
- * shipped 32-bit programs, so slot n at byte 4n). The interface is made
- * from the slot list; these positions are written out apart from it, from
- * what the clients call. Checked at compile time in both builds; nothing of
- * this file runs. */
+// The counter server's interface as the proxy/stub marshals it, laid out as
+// the clients call it: IUnknown at virtual-table slots 0-2, IDispatch at
+// 3-6, the counter methods at 7-26, one pointer each (4 bytes in the
+// shipped 32-bit programs, so slot n at byte 4n). The interface is made
+// from the slot list; these positions are written out apart from it, from
+// what the clients call. Checked at compile time in both builds; nothing of
+// this file runs.
 #include <stddef.h>
 
 #include "counter_server.h"

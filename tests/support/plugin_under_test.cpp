@@ -25,19 +25,8 @@ void PluginFolder::WriteConfiguration(const std::string& text) const {
 }
 
 std::string LogWithoutTimeStamps(const std::string& log) {
-  static const std::regex stamp(R"(\d\d-\d\d-\d{4}, \d\d:\d\d:\d\d\.\d{3} )");
-  std::string result;
-  for (size_t start = 0; start < log.size();) {
-    size_t end = log.find('\n', start);
-    end = end == std::string::npos ? log.size() : end + 1;
-    std::string line = log.substr(start, end - start);
-    std::smatch match;
-    if (std::regex_search(line, match, stamp, std::regex_constants::match_continuous))
-      line = "<time> " + match.suffix().str();
-    result += line;
-    start = end;
-  }
-  return result;
+  static const std::regex stamp(R"((^|\n)\d\d-\d\d-\d{4}, \d\d:\d\d:\d\d\.\d{3} )");
+  return std::regex_replace(log, stamp, "$1<time> ");
 }
 
 LoadedPlugin::LoadedPlugin(const fs::path& path) {
