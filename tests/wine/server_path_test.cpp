@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "binding_slots.h"
 #include "scratch.h"
@@ -52,10 +53,9 @@ class ServerPath : public testing::Test {
       if (call.rfind("NVPMQueryInterface", 0) != 0 && call != "Init") after += call + "\n";
     return after;
   }
-  HANDLE ExpectServerEnds(HANDLE server) {
+  void ExpectServerEnds(HANDLE server) {
     EXPECT_EQ(WaitForSingleObject(server, kServerExitWaitMs), WAIT_OBJECT_0);
     CloseHandle(server);
-    return nullptr;
   }
 
   CounterDouble library;
@@ -73,14 +73,10 @@ TEST_F(ServerPath, EverySlotReachesTheLibraryInTheServerWithTheCallersArguments)
   EXPECT_EQ(CallEverySlot(out), (std::array<int32_t, kCounterSlotCount>{}));
   EXPECT_EQ(CallsAfterLoading(), ReadFile(KESTREL_BINDING_DATA "/every-slot-in-the-server"));
   // What the library wrote in the server came back into the caller's
-  // variables.
-  EXPECT_EQ(out.sampleCount, 0u);  // nothing was enabled yet
-  EXPECT_EQ(out.numCounters, 1u);
-  EXPECT_STREQ(out.name, "busy");
-  EXPECT_EQ(out.nameLength, 5u);
-  EXPECT_EQ(out.attribute, 1u);
-  EXPECT_EQ(out.value, 300u);
-  EXPECT_EQ(out.cycles, 9u);
+  // variables (no counter was enabled yet, so no sample).
+  EXPECT_EQ(std::tuple(out.sampleCount, out.numCounters, std::string(out.name), out.nameLength,
+                       out.attribute, out.value, out.cycles),
+            std::tuple(0u, 1u, std::string("busy"), 5u, 1u, 300u, 9u));
   // Shutdown released the one object, so the server ended by itself.
   ExpectServerEnds(server);
 }
@@ -118,43 +114,36 @@ void ExpectClosed() {
   CoUninitialize();
 }
 
-TEST_F(ServerPath, AServerKilledBetweenCallsClosesTheConnection) {
-  ASSERT_EQ(BindCounterApi(), 0);
-  uint32_t count = 0;
-  ASSERT_EQ(CounterApiTable.GetNumCounters(&count), 0);
-  HANDLE server = OpenTheServerProcess();
-  Kill(server);
-  CloseHandle(server);
-
-  auto start = Clock::now();
-  EXPECT_EQ(CounterApiTable.AddCounter(0), -5);
-  EXPECT_LT(SecondsSince(start), 5.0);
-  ExpectClosed();
-}
-
-TEST_F(ServerPath, AServerKilledDuringACallClosesTheConnection) {
-  library.SetScript("counter 1 300 9 busy\nsleep AddCounter 8000\n");
-  ASSERT_EQ(BindCounterApi(), 0);
-  HANDLE server = OpenTheServerProcess();
-  // The library announces the call before it sleeps in it.
-  std::atomic<bool> killed{false};
-  std::thread killer([&] {
-    for (int tick = 0; tick < 2000 && !killed; ++tick, Sleep(10)) {
-      std::vector<std::string> calls = library.Calls();
-      killed = std::find(calls.begin(), calls.end(), "AddCounter 0") != calls.end();
-    }
-    if (killed) Kill(server);
-  });
-
-  auto start = Clock::now();
-  EXPECT_EQ(CounterApiTable.AddCounter(0), -5);
-  double took = SecondsSince(start);
-  killer.join();
-  CloseHandle(server);
-  EXPECT_TRUE(killed);
-  // It ended with the server, not when the library's call would have.
-  EXPECT_LT(took, 6.0);
-  ExpectClosed();
+// A server killed between calls, or during one (the library announces the
+// call before it sleeps in it): the next call, or the one in flight, ends
+// with -5 as soon as the server is gone, not when the library's call would
+// have, and the connection is closed.
+TEST_F(ServerPath, AServerKilledBetweenOrDuringCallsClosesTheConnection) {
+  for (bool duringACall : {false, true}) {
+    SCOPED_TRACE(duringACall ? "during a call" : "between calls");
+    library.SetScript(std::string("counter 1 300 9 busy\n") +
+                      (duringACall ? "sleep AddCounter 8000\n" : ""));
+    library.ClearCalls();
+    ASSERT_EQ(BindCounterApi(), 0);
+    HANDLE server = OpenTheServerProcess();
+    std::atomic<bool> killed{false};
+    std::thread killer([&] {
+      for (int tick = 0; tick < 2000 && !killed; ++tick, Sleep(10)) {
+        std::vector<std::string> calls = library.Calls();
+        killed = !duringACall ||
+                 std::find(calls.begin(), calls.end(), "AddCounter 0") != calls.end();
+      }
+      if (killed) Kill(server);
+    });
+    if (!duringACall) killer.join();
+    auto start = Clock::now();
+    EXPECT_EQ(CounterApiTable.AddCounter(0), -5);
+    EXPECT_LT(SecondsSince(start), 6.0);
+    if (duringACall) killer.join();
+    CloseHandle(server);
+    EXPECT_TRUE(killed);
+    ExpectClosed();
+  }
 }
 
 // The plug-in binds again on every count, without a Shutdown in between:

@@ -8,18 +8,21 @@
 
 namespace testing_support {
 
-std::vector<DWORD> ServerProcessesOfThisProcess() {
+std::vector<DWORD> ProcessesNamed(const char* image, DWORD parent) {
   std::vector<DWORD> found;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return found;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-    if (entry.th32ParentProcessID == GetCurrentProcessId() &&
-        _stricmp(entry.szExeFile, "kestrelsrv.exe") == 0)
+    if ((parent == 0 || entry.th32ParentProcessID == parent) && _stricmp(entry.szExeFile, image) == 0)
       found.push_back(entry.th32ProcessID);
   CloseHandle(snapshot);
   return found;
+}
+
+std::vector<DWORD> ServerProcessesOfThisProcess() {
+  return ProcessesNamed("kestrelsrv.exe", GetCurrentProcessId());
 }
 
 HANDLE OpenTheServerProcess() {

@@ -11,6 +11,9 @@
 
 namespace testing_support {
 
+// Processes running `image`, started by `parent` (0: by anyone).
+std::vector<DWORD> ProcessesNamed(const char* image, DWORD parent = 0);
+
 // kestrelsrv.exe processes that this process started (COM under Wine starts
 // a local server from the activating process).
 std::vector<DWORD> ServerProcessesOfThisProcess();
