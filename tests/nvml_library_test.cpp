@@ -62,8 +62,8 @@ class NvmlLibrary : public testing::Test {
 };
 
 // Every counter of a GPU's block as its reading in full-gpu makes it: the
-// table in counters, line for line.
-TEST_F(NvmlLibrary, EveryCounterMapsItsReading) {
+// table in counters, line for line; they stay enabled through a second Init.
+TEST_F(NvmlLibrary, EveryCounterMapsItsReadingAndInitTwiceKeepsThem) {
   ASSERT_EQ(Bind(kFullGpu), 0);
   uint32_t count = 0;
   ASSERT_EQ(CounterApiTable.GetNumCounters(&count), 0);
@@ -94,6 +94,14 @@ TEST_F(NvmlLibrary, EveryCounterMapsItsReading) {
   long samples = Calls("nvmlGpmSampleGet");
   for (uint32_t i = 21; i < kPerGpu; ++i) Poll(i);
   EXPECT_EQ(Calls("nvmlGpmSampleGet"), samples);
+  // Init again keeps the one initialisation and the enabled counters;
+  // Shutdown gives it back.
+  ASSERT_EQ(BindCounterApi(), 0);
+  EXPECT_EQ(Calls("nvmlInit_v2"), 1);
+  EXPECT_EQ(Poll(13).value, 55u);
+  EXPECT_EQ(CounterApiTable.Shutdown(), 0);
+  EXPECT_EQ(Calls("nvmlShutdown"), 1);
+  EXPECT_EQ(CounterApiTable.Sample(nullptr, nullptr), 1);  // uninitialised
 }
 
 // A poll makes at most one NVML reading; counters fed by one call share
@@ -157,19 +165,7 @@ TEST_F(NvmlLibrary, LostGpuFailsAloneWith15) {
   EXPECT_EQ(Calls("nvmlDeviceGetTemperature"), calls);
   EXPECT_EQ(CounterApiTable.AddCounter(0), 15);
   Value other = Poll(kPerGpu + 13);
-  EXPECT_EQ(other.result, 0);
-  EXPECT_EQ(other.value, 41u);
-}
-
-TEST_F(NvmlLibrary, InitTwiceKeepsOneInitialisationAndTheCounters) {
-  ASSERT_EQ(Bind(kFullGpu), 0);
-  ASSERT_EQ(CounterApiTable.AddCounter(13), 0);
-  ASSERT_EQ(BindCounterApi(), 0);
-  EXPECT_EQ(Calls("nvmlInit_v2"), 1);
-  EXPECT_EQ(Poll(13).value, 55u);
-  EXPECT_EQ(CounterApiTable.Shutdown(), 0);
-  EXPECT_EQ(Calls("nvmlShutdown"), 1);
-  EXPECT_EQ(CounterApiTable.Sample(nullptr, nullptr), 1);  // uninitialised
+  EXPECT_EQ(std::make_pair(other.result, other.value), std::make_pair(0, uint64_t{41}));
 }
 
 }  // namespace

@@ -37,10 +37,8 @@ std::string CounterDouble::NormalizedCalls() const {
 }
 
 std::string CounterDouble::CallsWithoutQueries() const {
-  std::string calls;
-  for (const std::string& line : SplitLines(NormalizedCalls()))
-    if (line.rfind("NVPMQueryInterface ", 0) != 0) calls += line + "\n";
-  return calls;
+  static const std::regex queries("(^|\n)(NVPMQueryInterface [^\n]*\n)+");
+  return std::regex_replace(NormalizedCalls(), queries, "$1");
 }
 
 void CounterDouble::ClearCalls() { WriteFile(calls_, ""); }

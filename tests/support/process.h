@@ -25,6 +25,9 @@ struct ProgramOptions {
   std::function<bool(const std::string& output)> sendKeyWhen;
   int timeoutSeconds = 60;
   std::string workingDirectory;  // empty: this process's own
+  // Windows: more of the command line, as written, after the arguments
+  // (which are quoted one by one).
+  std::string commandLineTail;
 };
 
 ProgramRun RunProgram(const std::string& path, const ProgramOptions& options);

@@ -20,23 +20,11 @@ ProgramRun RunProgram(const std::string& path, const ProgramOptions& options) {
   pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
-    if (options.sendKeyWhen) {
-      dup2(input[0], STDIN_FILENO);
-    } else {
-      int empty = open("/dev/null", O_RDONLY);
-      dup2(empty, STDIN_FILENO);
-    }
+    dup2(options.sendKeyWhen ? input[0] : open("/dev/null", O_RDONLY), STDIN_FILENO);
     dup2(output[1], STDOUT_FILENO);
-    close(output[0]);
-    close(output[1]);
-    close(input[0]);
-    close(input[1]);
-    for (const auto& [name, value] : options.environment) {
-      if (value.empty())
-        unsetenv(name.c_str());
-      else
-        setenv(name.c_str(), value.c_str(), 1);
-    }
+    for (int end : {output[0], output[1], input[0], input[1]}) close(end);
+    for (const auto& [name, value] : options.environment)
+      value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv{const_cast<char*>(path.c_str())};
     for (const std::string& argument : options.arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));

@@ -47,6 +47,7 @@ ProgramRun RunProgram(const std::string& path, const ProgramOptions& options) {
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   std::string commandLine = Quote(path);
   for (const std::string& argument : options.arguments) commandLine.append(" ").append(Quote(argument));
+  if (!options.commandLineTail.empty()) commandLine += " " + options.commandLineTail;
   // The child inherits this process's environment, changed for the moment
   // it starts.
   std::map<std::string, std::string> before = SetVariables(options.environment);

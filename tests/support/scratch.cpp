@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -56,17 +56,13 @@ std::string ReadIfPresent(const std::filesystem::path& path) {
   return std::filesystem::exists(path) ? ReadFile(path) : "";
 }
 
-std::string CaseTestName(std::string name) {
-  for (char& c : name)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  return name;
+std::string CaseTestName(const std::string& name) {
+  return std::regex_replace(name, std::regex("[^A-Za-z0-9]"), "_");
 }
 
 std::string AsWritten(const std::string& text) {
 #ifdef _WIN32
-  std::string written;
-  for (char c : text) written += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return written;
+  return std::regex_replace(text, std::regex("\n"), "\r\n");
 #else
   return text;
 #endif

@@ -31,7 +31,7 @@ std::vector<std::string> CaseFolders(const std::filesystem::path& root);
 // A file of a case, or "" when the case does not have it.
 std::string ReadIfPresent(const std::filesystem::path& path);
 // A case folder's name as a test name: letters and digits kept, the rest '_'.
-std::string CaseTestName(std::string name);
+std::string CaseTestName(const std::string& name);
 
 // Expected texts are checked in with "\n" line ends; this is how the
 // system's text files and console output write them ("\r\n" on Windows).

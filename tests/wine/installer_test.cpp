@@ -16,6 +16,7 @@
 
 #include "counter_api.h"
 #include "counter_double.h"
+#include "process.h"
 #include "scratch.h"
 #include "server_support.h"
 
@@ -67,31 +68,22 @@ std::string Quoted(const fs::path& path) {
   return text.append(path.string()).append("\"");
 }
 
-// Runs a command line exactly as written (NSIS reads its own command line,
-// and /D= must come last, unquoted) and returns the exit code.
-DWORD Run(const std::string& commandLine) {
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  std::string line = commandLine;
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process))
-    return ~0u;
-  DWORD code = ~0u;
-  if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
-    GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
+// The setup program or the uninstaller, with its options as written: NSIS
+// reads its own command line, and /D= must come last, unquoted.
+int Run(const fs::path& program, const std::string& options) {
+  ProgramOptions run;
+  run.commandLineTail = options;
+  run.timeoutSeconds = 120;
+  return RunProgram(program.string(), run).exitCode;
 }
 
-DWORD Install(const std::string& arguments) { return Run(Quoted(KESTREL_SETUP) + " /S " + arguments); }
+int Install(const std::string& options) { return Run(KESTREL_SETUP, "/S " + options); }
 
 // The uninstaller copies itself to the temporary folder as Un.exe, starts
 // that copy and ends; the copy does the work. Waits for it as a user's "Apps &
 // features" would.
-DWORD Uninstall(const fs::path& folder = kInstallDir) {
-  DWORD code = Run(Quoted(folder / "Uninstall.exe") + " /S");
+int Uninstall(const fs::path& folder = kInstallDir) {
+  int code = Run(folder / "Uninstall.exe", "/S");
   for (int tick = 0; tick < 600 && !ProcessesNamed("Un.exe").empty(); ++tick) Sleep(100);
   return code;
 }
@@ -107,9 +99,8 @@ std::vector<std::string> FilesUnder(const fs::path& folder) {
 
 bool KeyExists(HKEY root, const std::string& key, REGSAM view) {
   HKEY handle = nullptr;
-  bool exists = RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &handle) == ERROR_SUCCESS;
-  if (exists) RegCloseKey(handle);
-  return exists;
+  return RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &handle) == ERROR_SUCCESS &&
+         RegCloseKey(handle) == ERROR_SUCCESS;
 }
 
 std::string LocalServer() { return RegistryText(HKEY_LOCAL_MACHINE, kClassKey + "\\LocalServer32", nullptr); }
@@ -146,7 +137,7 @@ TEST(Installer, InstallsIntoProgramFilesAndThePluginFolderKeepingTheUsersFiles) 
   WriteFile(kPluginDir / "kestrel.cfg", kUserConfiguration);
   WriteFile(kPluginDir / "kestrel.log", kUserLog);
 
-  ASSERT_EQ(Install(Quoted("/PLUGINDIR=" + kPluginDir.string())), 0u);
+  ASSERT_EQ(Install(Quoted("/PLUGINDIR=" + kPluginDir.string())), 0);
   ExpectInstalledFiles();
   EXPECT_EQ(FilesUnder(kPluginDir).size(), 3u);
   ExpectRegisteredForTheMachine();
@@ -186,13 +177,13 @@ TEST(Installer, AServerPathClientGetsCountersThroughTheInstalledServer) {
 // folder: the recorded one gets the new plug-in, the user's files stay.
 TEST(Installer, AnUpgradeKeepsTheUsersFilesAndThePluginFolder) {
   WriteFile(kPluginDir / "kestrel.dll", "an older plug-in");
-  ASSERT_EQ(Install(""), 0u);
+  ASSERT_EQ(Install(""), 0);
   ExpectInstalledFiles();
   ExpectRegisteredForTheMachine();
 }
 
 TEST(Installer, UninstallLeavesOnlyTheUsersConfigurationAndLog) {
-  ASSERT_EQ(Uninstall(), 0u);
+  ASSERT_EQ(Uninstall(), 0);
   EXPECT_FALSE(fs::exists(kInstallDir));
   EXPECT_THAT(FilesUnder(kPluginDir), UnorderedElementsAre("kestrel.cfg", "kestrel.log"));
   EXPECT_EQ(ReadIfPresent(kPluginDir / "kestrel.cfg"), kUserConfiguration);
@@ -217,12 +208,12 @@ TEST(Installer, ANewPluginFolderGetsTheSampleConfiguration) {
                                     "/PLUGINDIR=" + kOtherPluginDir.string() + "\\"}) {
     SCOPED_TRACE(option);
     fs::remove_all(kOtherPluginDir);
-    ASSERT_EQ(Install(option + " /D=" + folder.string()), 0u);
+    ASSERT_EQ(Install(option + " /D=" + folder.string()), 0);
     EXPECT_EQ(LocalServer(), Quoted(folder / "server\\kestrelsrv.exe"));
     EXPECT_EQ(ReadIfPresent(kOtherPluginDir / "kestrel.dll"), kPlugin);
     EXPECT_EQ(ReadIfPresent(kOtherPluginDir / "kestrel.cfg"), ReadFile(KESTREL_SAMPLE));
 
-    ASSERT_EQ(Uninstall(folder), 0u);
+    ASSERT_EQ(Uninstall(folder), 0);
     EXPECT_FALSE(fs::exists(folder));
     EXPECT_THAT(FilesUnder(kOtherPluginDir), UnorderedElementsAre("kestrel.cfg"));
   }
@@ -232,7 +223,7 @@ TEST(Installer, APluginFolderThatIsNotAFullPathIsRefusedBeforeAnythingIsInstalle
   for (const char* option : {"/PLUGINDIR=Plugins", "\"/PLUGINDIR=Host\\Plugins\"",
                              "/PLUGINDIR=\\Plugins", "/PLUGINDIR=C:Plugins"}) {
     SCOPED_TRACE(option);
-    EXPECT_EQ(Install(option), 3u);
+    EXPECT_EQ(Install(option), 3);
     EXPECT_FALSE(fs::exists(kInstallDir));
     EXPECT_EQ(LocalServer(), "<missing>");
   }

@@ -4,7 +4,6 @@
 
 #include <stdexcept>
 
-#include "process.h"
 
 namespace testing_support {
 
@@ -47,12 +46,6 @@ void EndServersOfThisProcess() {
     if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) Kill(process);
     CloseHandle(process);
   }
-}
-
-int RunServerProgram(const std::string& program, const std::vector<std::string>& arguments) {
-  ProgramOptions options;
-  options.arguments = arguments;
-  return RunProgram(program, options).exitCode;
 }
 
 GuardedBytes::GuardedBytes(size_t size) {

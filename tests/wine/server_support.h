@@ -31,9 +31,6 @@ HANDLE OpenTheServerProcess();
 // waits until it is gone.
 void Kill(HANDLE process);
 
-// Runs kestrelsrv.exe (or another build of it) with a registration switch;
-// returns its exit code.
-int RunServerProgram(const std::string& program, const std::vector<std::string>& arguments);
 
 // `size` writable bytes that end exactly where an inaccessible page begins:
 // whoever writes or reads one byte past them faults.
