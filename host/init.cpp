@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "counter_api.h"
 #include "counter_interface.h"
+#include "counter_units.h"
 #include "counters.h"
 #include "data_sources.h"
 #include "ini_lines.h"
@@ -92,32 +93,6 @@ std::string NameValue(std::string name) {
   return needsQuotes(name) ? "\"" + name + "\"" : name;
 }
 
-// Units for a raw counter whose name ends in one, and how to scale it to
-// the units shown.
-struct UnitScaling {
-  const char* suffix;
-  const char* dim;
-  const char* modifier;  // the ModType and ModFactor lines, or ""
-};
-
-const UnitScaling kUnitScalings[] = {
-    {"_mhz", "MHz", ""},
-    {"_mw", "W", "ModType=2\nModFactor=1000\n"},
-    {"_c", "C", ""},
-    {"_mib", "MiB", ""},
-    {"_mibps", "MiB/s", ""},
-    {"_kbps", "MB/s", "ModType=2\nModFactor=1000\n"},
-};
-
-const UnitScaling* ScalingOf(const std::string& name) {
-  for (const UnitScaling& scaling : kUnitScalings) {
-    size_t length = std::strlen(scaling.suffix);
-    if (name.size() > length && name.compare(name.size() - length, length, scaling.suffix) == 0)
-      return &scaling;
-  }
-  return nullptr;
-}
-
 std::string SourceSection(uint32_t counter) {
   const std::string index = std::to_string(counter);
   char name[kNameBufferSize];
@@ -142,9 +117,9 @@ std::string SourceSection(uint32_t counter) {
   std::string section = "\n" + comment + "\n[Source" + index + "]\nID=" + index + "\n";
   std::string value = nameResult == 0 ? NameValue(name) : "";
   if (!value.empty()) section += "Name=" + value + "\n";
-  const UnitScaling* scaling = nameResult == 0 ? ScalingOf(name) : nullptr;
-  if (typeResult == 0 && type != 0 && scaling != nullptr)
-    section += std::string("Dim=") + scaling->dim + "\n" + scaling->modifier;
+  const counter_units::CounterUnit* unit = nameResult == 0 ? counter_units::UnitOf(name) : nullptr;
+  if (typeResult == 0 && type != 0 && unit != nullptr)
+    section += std::string("Dim=") + unit->dim + "\n" + unit->modifier;
   else if (typeResult == 0 && type != 0)
     section += "Dim=Raw\n";
   if (typeResult == 0 && type == 0) section += "Dim=%\nMinLimit=0\nMaxLimit=100\n";
