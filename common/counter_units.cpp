@@ -7,14 +7,17 @@ constexpr double kMega = 1e6;
 constexpr double kKilo = 1e3;
 constexpr double kMebi = 1024.0 * 1024.0;
 
-// NVML's KB/s are thousands of bytes, as its throughput documentation says.
+// KB/s are taken as thousands of bytes a second, as init's MB/s take them.
 constexpr CounterUnit kUnits[] = {
-    {"_mhz", "MHz", "", "hertz", kMega, false},
-    {"_mw", "W", "ModType=2\nModFactor=1000\n", "watts", 1 / kKilo, false},
-    {"_c", "C", "", "celsius", 1, false},
-    {"_mib", "MiB", "", "bytes", kMebi, false},
-    {"_mibps", "MiB/s", "", "bytes_per_second", kMebi, false},
-    {"_kbps", "MB/s", "ModType=2\nModFactor=1000\n", "bytes_per_second", kKilo, false},
+    {"_mhz", "_mhz", "MHz", "", "hertz", kMega, 1, false},
+    {"_mw", "_mw", "W", "ModType=2\nModFactor=1000\n", "watts", 1, kKilo, false},
+    {"_c", "_c", "C", "", "celsius", 1, 1, false},
+    {"_mib", "_mib", "MiB", "", "bytes", kMebi, 1, false},
+    {"_mibps", "_mibps", "MiB/s", "", "bytes_per_second", kMebi, 1, false},
+    {"_kbps", "_kbps", "MB/s", "ModType=2\nModFactor=1000\n", "bytes_per_second", kKilo, 1, false},
+    // The counts NVML keeps since the driver loaded.
+    {"_replay_count", "_count", nullptr, "", "", 1, 1, true},
+    {"corrected_count", "_count", nullptr, "", "", 1, 1, true},
 };
 
 }  // namespace

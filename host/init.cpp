@@ -118,7 +118,7 @@ std::string SourceSection(uint32_t counter) {
   std::string value = nameResult == 0 ? NameValue(name) : "";
   if (!value.empty()) section += "Name=" + value + "\n";
   const counter_units::CounterUnit* unit = nameResult == 0 ? counter_units::UnitOf(name) : nullptr;
-  if (typeResult == 0 && type != 0 && unit != nullptr)
+  if (typeResult == 0 && type != 0 && unit != nullptr && unit->dim != nullptr)
     section += std::string("Dim=") + unit->dim + "\n" + unit->modifier;
   else if (typeResult == 0 && type != 0)
     section += "Dim=Raw\n";

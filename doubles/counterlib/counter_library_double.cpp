@@ -7,9 +7,12 @@
 //   fail FUNCTION CODE [INDEX]      FUNCTION returns CODE (for one counter only)
 //   sleep FUNCTION MS               FUNCTION, once recorded, waits MS ms
 //   # ...                           a comment
-// The script is read again whenever the Init identifier is queried.
+// The script is read again whenever the Init identifier is queried. A call
+// that begins while another is inside the double records "OVERLAP FUNCTION":
+// the library is not made to be entered by two threads at once.
 // Every call it receives is appended, with its arguments, as one line to the
 // file named in KESTREL_DOUBLE_CALLS (pointers as 0x... or null).
+#include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cstdarg>
@@ -128,10 +131,14 @@ std::string P(const void* pointer) {
   return text;
 }
 
+std::atomic<int> callsInside{0};
+
 int32_t ScriptedFailure(const char* function, uint32_t index = 0) {
+  if (callsInside.fetch_add(1) != 0) RECORD("OVERLAP %s", function);
   for (const Pause& pause : TheScript().pauses)
     if (pause.function == function)
       std::this_thread::sleep_for(std::chrono::milliseconds(pause.milliseconds));
+  --callsInside;
   for (const Failure& failure : TheScript().failures)
     if (failure.function == function && (failure.anyIndex || failure.index == index))
       return failure.code;

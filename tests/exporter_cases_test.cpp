@@ -1,0 +1,99 @@
+// kestrel-exporter run as its own process over the counter library over
+// NVML (with the fake NVML behind it), over the counter-library double, or
+// with no counter library at all, scraped over a real socket. Each folder of
+// exporter/ holds:
+//   library  nvml (absent: nvml), counterlib, or none
+//   script   the fake NVML's or the double's script
+//   args     more of the command line, one argument a line
+//   scrapes  how many scrapes to make; the last one is compared (absent: 1)
+//   metrics  what that scrape answers, byte for byte, the scrape's duration
+//            written as <seconds>
+//   log      the exporter's standard error once stopped with SIGTERM, time
+//            stamps and the port left out
+// Every answer also passes promtool's check, where promtool is installed.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+
+#include "exporter_process.h"
+#include "scratch.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+std::string Word(const fs::path& file, const std::string& otherwise) {
+  std::string text = ReadIfPresent(file);
+  text.erase(text.find_last_not_of("\r\n") + 1);
+  return text.empty() ? otherwise : text;
+}
+
+std::string MaskDuration(const std::string& metrics) {
+  static const std::regex duration("^kestrel_scrape_duration_seconds [^\n]*", std::regex::multiline);
+  return std::regex_replace(metrics, duration, "kestrel_scrape_duration_seconds <seconds>");
+}
+
+std::string MaskLog(const std::string& log) {
+  static const std::regex stamp("^ts=[^ ]* ", std::regex::multiline);
+  static const std::regex port("address=127\\.0\\.0\\.1:[0-9]+");
+  return std::regex_replace(std::regex_replace(log, stamp, ""), port, "address=127.0.0.1:PORT");
+}
+
+// promtool's findings about `metrics` ("" when it has none).
+std::string Promtool(const std::string& metrics, const fs::path& scratch) {
+  WriteFile(scratch / "scraped", metrics);
+  std::string command = std::string(KESTREL_PROMTOOL) + " check metrics < " +
+                        (scratch / "scraped").string() + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string findings;
+  char buffer[512];
+  while (pipe != nullptr && fgets(buffer, sizeof buffer, pipe) != nullptr) findings += buffer;
+  int status = pipe == nullptr ? -1 : pclose(pipe);
+  return status == 0 ? findings : "exit status " + std::to_string(status) + ": " + findings;
+}
+
+class ExporterCase : public testing::TestWithParam<std::string> {};
+
+TEST_P(ExporterCase, AnswersAsExpected) {
+  const fs::path dir = fs::path(KESTREL_EXPORTER_CASES) / GetParam();
+  ScratchDir scratch;
+  std::string library = Word(dir / "library", "nvml");
+  std::map<std::string, std::string> environment;
+  if (library == "nvml") {
+    environment["LD_LIBRARY_PATH"] = std::string(KESTREL_NVPMAPI_DIR) + ":" + KESTREL_DOUBLES "/nvml";
+    environment["KESTREL_NVML_SCRIPT"] = (dir / "script").string();
+  } else if (library == "counterlib") {
+    environment["LD_LIBRARY_PATH"] = KESTREL_DOUBLES "/counterlib";
+    environment["KESTREL_DOUBLE_SCRIPT"] = (dir / "script").string();
+  } else {
+    environment["LD_LIBRARY_PATH"] = scratch.path().string();
+  }
+  std::vector<std::string> args;
+  for (const std::string& line : SplitLines(ReadIfPresent(dir / "args"))) args.push_back(line);
+
+  ExporterProcess exporter(args, environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  HttpAnswer answer;
+  for (int scrape = std::stoi(Word(dir / "scrapes", "1")); scrape > 0; --scrape)
+    answer = Ask(exporter.port(), "/metrics");
+  ASSERT_EQ(answer.status, 200);
+  EXPECT_EQ(answer.headers["content-type"], "text/plain; version=0.0.4; charset=utf-8");
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+
+  EXPECT_EQ(MaskDuration(answer.body), ReadFile(dir / "metrics"));
+  EXPECT_EQ(MaskLog(exporter.log()), ReadFile(dir / "log"));
+  if (fs::exists(KESTREL_PROMTOOL))
+    EXPECT_EQ(Promtool(answer.body, scratch.path()), "");
+  else
+    GTEST_SKIP() << "promtool is not installed (Debian's prometheus): the format is not checked";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExporterCase,
+                         testing::ValuesIn(CaseFolders(KESTREL_EXPORTER_CASES)),
+                         [](const auto& info) { return CaseTestName(info.param); });
+
+}  // namespace
