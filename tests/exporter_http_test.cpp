@@ -1,0 +1,284 @@
+// kestrel-exporter as a server: its paths and methods, hostile and idle
+// connections, many scrapers at once, a counter library that comes late,
+// a stop in the middle of a scrape, a port in use, its command line.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "exporter_process.h"
+#include "process.h"
+#include "scratch.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+constexpr char kCounters[] =
+    "counter 1 51000 1 gpu0_power_mw\n"
+    "counter 1 52500 1 gpu1_power_mw\n"
+    "counter 0 30 120 gpu0_load\n";
+
+struct Double {
+  ScratchDir dir;
+  std::map<std::string, std::string> environment;
+
+  explicit Double(const std::string& script) {
+    WriteFile(dir / "script", script);
+    environment = {{"LD_LIBRARY_PATH", KESTREL_DOUBLES "/counterlib"},
+                   {"KESTREL_DOUBLE_SCRIPT", (dir / "script").string()},
+                   {"KESTREL_DOUBLE_CALLS", (dir / "calls").string()}};
+  }
+  std::vector<std::string> Calls() const { return SplitLines(ReadIfPresent(dir / "calls")); }
+  int CallsOf(const std::string& function) const {
+    int count = 0;
+    for (const std::string& call : Calls()) count += call.rfind(function, 0) == 0;
+    return count;
+  }
+};
+
+int Occurrences(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(Paths, OnlyTheFrontPageAndTheMetricsAnswerAndOnlyToGetAndHead) {
+  Double library(kCounters);
+  ExporterProcess exporter({"--web.telemetry-path", "/gpu<metrics>"}, library.environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  const int port = exporter.port();
+
+  HttpAnswer page = Ask(port, "/");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(page.headers["content-type"], "text/html; charset=utf-8");
+  EXPECT_NE(page.body.find("<a href=\"/gpu&lt;metrics&gt;\">"), std::string::npos) << page.body;
+
+  HttpAnswer metrics = Ask(port, "/gpu<metrics>");
+  EXPECT_EQ(metrics.status, 200);
+  EXPECT_NE(metrics.body.find("kestrel_power_watts{gpu=\"1\"} 52.5\n"), std::string::npos);
+  HttpAnswer head = Ask(port, "/gpu<metrics>", "HEAD");
+  EXPECT_EQ(head.status, 200);
+  EXPECT_EQ(head.body, "");
+  EXPECT_EQ(head.headers["content-type"], metrics.headers["content-type"]);
+  EXPECT_GT(std::stoul(head.headers["content-length"]), 0u);
+
+  for (const char* path : {"/metrics", "/gpu<metrics>/", "/favicon.ico", "//"})
+    EXPECT_EQ(Ask(port, path).status, 404) << path;
+  for (const char* method : {"POST", "PUT", "DELETE", "OPTIONS", "BREW"}) {
+    HttpAnswer refused = Ask(port, "/gpu<metrics>", method);
+    EXPECT_EQ(refused.status, 405) << method;
+    EXPECT_EQ(refused.headers["allow"], "GET, HEAD") << method;
+  }
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+}
+
+TEST(HostileRequests, AreRefusedAndTheNextScrapeIsAnswered) {
+  Double library(kCounters);
+  ExporterProcess exporter({}, library.environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  const int port = exporter.port();
+
+  for (const char* request : {"GARBAGE\r\n\r\n", "GET\r\n\r\n", "GET /metrics HTTP/9.9\r\n\r\n",
+                              "GET /metrics HTTP/1.1\r\nHost: x\r\nbroken header\r\n\r\n"}) {
+    HttpAnswer answer = Exchange(port, request, 3000);
+    EXPECT_TRUE(answer.status == 0 || (answer.status >= 400 && answer.status < 506))
+        << request << " answered " << answer.status;
+  }
+  std::string huge = "GET /metrics HTTP/1.1\r\nHost: x\r\n";
+  for (int i = 0; huge.size() < 1024 * 1024; ++i)
+    huge += "X-Filler-" + std::to_string(i) + ": " + std::string(1000, 'a') + "\r\n";
+  huge += "Connection: close\r\n\r\n";
+  HttpAnswer answer = Exchange(port, huge, 5000);
+  EXPECT_TRUE(answer.status == 0 || answer.status == 413 || answer.status == 431) << answer.status;
+
+  EXPECT_EQ(Ask(port, "/metrics").status, 200);
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+}
+
+TEST(IdleConnections, DoNotHoldUpAScrape) {
+  Double library(kCounters);
+  ExporterProcess exporter({}, library.environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  std::vector<int> idle;
+  for (int i = 0; i < 200; ++i) {
+    int fd = Connect(exporter.port());
+    ASSERT_GE(fd, 0) << "connection " << i;
+    // Half of them stop in the middle of their request line.
+    if (i % 2 == 1) (void)!write(fd, "GET /met", 8);
+    idle.push_back(fd);
+  }
+  auto start = std::chrono::steady_clock::now();
+  HttpAnswer answer = Ask(exporter.port(), "/metrics");
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_LT(took, std::chrono::seconds(1));
+  for (int fd : idle) close(fd);
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+}
+
+// The double takes its time over Sample, and says so when two threads are in
+// it at once.
+TEST(ConcurrentScrapers, ShareReadingsAndNeverEnterTheTableTwiceAtOnce) {
+  Double library(std::string(kCounters) + "sleep Sample 400\n");
+  ExporterProcess exporter({}, library.environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  std::vector<HttpAnswer> answers(50);
+  std::vector<std::thread> scrapers;
+  for (HttpAnswer& answer : answers)
+    scrapers.emplace_back([&answer, port = exporter.port()] { answer = Ask(port, "/metrics"); });
+  for (std::thread& scraper : scrapers) scraper.join();
+  for (const HttpAnswer& answer : answers) {
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.body.find("kestrel_load_ratio{gpu=\"0\"} 0.25\n"), std::string::npos);
+  }
+  EXPECT_LE(library.CallsOf("Sample"), 3);
+  EXPECT_EQ(library.CallsOf("OVERLAP"), 0);
+  // Enabled once, typed once, whatever the number of scrapes.
+  EXPECT_EQ(library.CallsOf("AddCounter"), 3);
+  EXPECT_EQ(library.CallsOf("GetCounterAttribute"), 3);
+  EXPECT_EQ(library.CallsOf("GetCounterValue"), 3 * library.CallsOf("Sample"));
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+}
+
+TEST(Lifecycle, ACounterLibraryInstalledLaterIsBoundWithoutARestart) {
+  Double library(kCounters);
+  ScratchDir folder;
+  library.environment["LD_LIBRARY_PATH"] = folder.path().string();
+  ExporterProcess exporter({}, library.environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  for (int scrape = 0; scrape < 2; ++scrape) {
+    HttpAnswer answer = Ask(exporter.port(), "/metrics");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.body.find("\nkestrel_up 0\n"), std::string::npos);
+    EXPECT_EQ(answer.body.find("kestrel_power_watts"), std::string::npos);
+  }
+  fs::create_symlink(KESTREL_DOUBLES "/counterlib/libnvpmapi.so", folder / "libnvpmapi.so");
+  HttpAnswer answer = Ask(exporter.port(), "/metrics");
+  EXPECT_NE(answer.body.find("\nkestrel_up 1\n"), std::string::npos);
+  EXPECT_NE(answer.body.find("kestrel_power_watts{gpu=\"0\"} 51\n"), std::string::npos);
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+  // Three failed bindings (start and two scrapes), said once.
+  EXPECT_EQ(Occurrences(exporter.log(), "Cannot bind the counter table"), 1) << exporter.log();
+  EXPECT_EQ(Occurrences(exporter.log(), "Counter table bound"), 1) << exporter.log();
+}
+
+TEST(Lifecycle, StopInTheMiddleOfAScrapeRemovesTheCountersAndShutsDownLast) {
+  Double library(std::string(kCounters) + "sleep Sample 1000\n");
+  ExporterProcess exporter({}, library.environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  std::thread scraper([port = exporter.port()] { Ask(port, "/metrics"); });
+  while (library.CallsOf("Sample") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(exporter.Stop(SIGTERM, 5000), 0);
+  scraper.join();
+  std::vector<std::string> calls = library.Calls();
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(calls[calls.size() - 2], "RemoveAllCounters");
+  EXPECT_EQ(calls.back(), "Shutdown");
+  EXPECT_EQ(library.CallsOf("Shutdown"), 1);
+  EXPECT_EQ(library.CallsOf("OVERLAP"), 0);
+}
+
+TEST(Lifecycle, SigintStopsItToo) {
+  Double library(kCounters);
+  ExporterProcess exporter({}, library.environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  EXPECT_EQ(exporter.Stop(SIGINT), 0);
+  EXPECT_EQ(library.Calls().back(), "Shutdown");
+  EXPECT_NE(exporter.log().find("msg=Stopping signal=SIGINT"), std::string::npos);
+}
+
+TEST(Lifecycle, APortInUseIsSaidAndExitsWithOne) {
+  int taken = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(taken, 1), 0);
+  getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string where = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  Double library(kCounters);
+  ExporterProcess exporter({"--web.listen-address=" + where}, library.environment);
+  EXPECT_EQ(exporter.Wait(), 1);
+  EXPECT_NE(exporter.log().find("level=error msg=\"Cannot listen\" address=" + where +
+                                " why=\"Address already in use\""),
+            std::string::npos)
+      << exporter.log();
+  EXPECT_EQ(library.CallsOf("Init"), 0);  // nothing bound for a server that cannot serve
+  close(taken);
+}
+
+TEST(Lifecycle, ListensOnIpv6Loopback) {
+  Double library(kCounters);
+  ExporterProcess exporter({"--web.listen-address", "[::1]:0"}, library.environment);
+  if (!exporter.listening() && exporter.log().find("Cannot listen") != std::string::npos)
+    GTEST_SKIP() << "no IPv6 loopback here: " << exporter.log();
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  EXPECT_NE(exporter.log().find("address=[::1]:"), std::string::npos);
+  int fd = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  address.sin6_port = htons(static_cast<uint16_t>(exporter.port()));
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(fd);
+  EXPECT_EQ(Connect(exporter.port()), -1);  // not on IPv4
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+}
+
+struct CommandLine {
+  std::vector<std::string> arguments;
+  int status;
+  std::string output;  // a part of standard output
+};
+
+TEST(CommandLine, HelpVersionAndUsageErrors) {
+  const CommandLine cases[] = {
+      {{"--version"}, 0, "kestrel-exporter, version " KESTREL_VERSION "\n"},
+      {{"--help"}, 0, "--web.listen-address=ADDRESS"},
+      {{"-h"}, 0, "--counters=REGEX"},
+      {{"--web.listen"}, 2, ""},
+      {{"--counters"}, 2, ""},
+      {{"--counters", "(unclosed"}, 2, ""},
+      {{"--web.telemetry-path", "/"}, 2, ""},
+      {{"--web.telemetry-path=metrics"}, 2, ""},
+      {{"extra"}, 2, ""},
+  };
+  for (const CommandLine& line : cases) {
+    ProgramOptions options;
+    options.arguments = line.arguments;
+    options.environment["LD_LIBRARY_PATH"] = KESTREL_DOUBLES "/counterlib";
+    ProgramRun run = RunProgram(KESTREL_EXPORTER, options);
+    EXPECT_EQ(run.exitCode, line.status) << line.arguments[0];
+    EXPECT_NE(run.output.find(line.output), std::string::npos) << run.output;
+  }
+}
+
+TEST(SimulatedLibrary, EveryScrapePassesPromtool) {
+  if (!fs::exists(KESTREL_PROMTOOL)) GTEST_SKIP() << "promtool is not installed";
+  ScratchDir scratch;
+  ExporterProcess exporter({}, {{"LD_LIBRARY_PATH", KESTREL_DOUBLES "/simulated"}});
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  for (int scrape = 0; scrape < 3; ++scrape) {
+    HttpAnswer answer = Ask(exporter.port(), "/metrics");
+    ASSERT_EQ(answer.status, 200);
+    EXPECT_NE(answer.body.find("\nkestrel_up 1\n"), std::string::npos);
+    EXPECT_NE(answer.body.find("kestrel_gpu_busy_ratio{gpu=\"0\"} 0."), std::string::npos);
+    WriteFile(scratch / "scraped", answer.body);
+    std::string command = std::string(KESTREL_PROMTOOL) + " check metrics < " +
+                          (scratch / "scraped").string() + " >" + (scratch / "findings").string() + " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(scratch / "findings");
+  }
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+}
+
+}  // namespace
