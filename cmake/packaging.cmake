@@ -1,6 +1,8 @@
 # What a release holds, and the archive cpack makes of it.
 #
-#   Linux:        a .tar.gz and a .deb: bin/kestrelcli, bin/kestrelhost, and in
+#   Linux:        a .tar.gz and a .deb: bin/kestrelcli, bin/kestrelhost,
+#                 bin/kestrel-exporter with its systemd unit in
+#                 lib/systemd/system, and in
 #                 lib/kestrel kestrel.so with its sample configuration, the
 #                 counter library over NVML (libnvpmapi.so) as the default
 #                 counter library, and the simulated GPU in simulated/.
@@ -106,7 +108,11 @@ else()
   kestrel_installed_copy(kestrelcli "$ORIGIN/../lib/kestrel")
   kestrel_installed_copy(kestrelhost "$ORIGIN/../lib/kestrel")
   kestrel_installed_copy(kestrel "$ORIGIN")
-  install(TARGETS kestrelcli_installed kestrelhost_installed RUNTIME DESTINATION bin)
+  kestrel_installed_copy(kestrel-exporter "$ORIGIN/../lib/kestrel")
+  install(TARGETS kestrelcli_installed kestrelhost_installed kestrel-exporter_installed
+    RUNTIME DESTINATION bin)
+  install(FILES ${PROJECT_SOURCE_DIR}/exporter/kestrel-exporter.service
+    DESTINATION lib/systemd/system)
   install(TARGETS kestrel_installed LIBRARY DESTINATION lib/kestrel)
   install(TARGETS nvpmapi LIBRARY DESTINATION lib/kestrel)
   install(TARGETS simulated_gpu LIBRARY DESTINATION lib/kestrel/simulated)
@@ -117,7 +123,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "NVIDIA GPU performance counters for monitoring hosts
  kestrelcli lists and samples the GPU's counters; kestrelhost tries the kestrel
- plug-in and writes its configuration. The counters are read through NVML,
+ plug-in and writes its configuration; kestrel-exporter serves them to
+ Prometheus (a systemd unit comes with it). The counters are read through NVML,
  the driver's management library (libnvidia-ml.so.1).")
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libnvidia-ml1 | nvidia-driver")
 endif()
