@@ -8,6 +8,10 @@ constexpr double kKilo = 1e3;
 constexpr double kMebi = 1024.0 * 1024.0;
 
 // NVML's KB/s are thousands of bytes, as its throughput documentation says.
+// An empty metricUnit: the count has no unit to name, so the metric's name
+// drops the suffix and ends in _total alone (pcie_replay_count is
+// pcie_replay_total). A count keeps init's Dim=Raw, as any raw counter
+// without a unit of its own.
 constexpr CounterUnit kUnits[] = {
     {"_mhz", "MHz", "", "hertz", kMega, false},
     {"_mw", "W", "ModType=2\nModFactor=1000\n", "watts", 1 / kKilo, false},
@@ -15,6 +19,8 @@ constexpr CounterUnit kUnits[] = {
     {"_mib", "MiB", "", "bytes", kMebi, false},
     {"_mibps", "MiB/s", "", "bytes_per_second", kMebi, false},
     {"_kbps", "MB/s", "ModType=2\nModFactor=1000\n", "bytes_per_second", kKilo, false},
+    {"_mj", "J", "ModType=2\nModFactor=1000\n", "joules", 1 / kKilo, true},
+    {"_count", "Raw", "", "", 1, true},
 };
 
 }  // namespace

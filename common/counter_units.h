@@ -11,7 +11,7 @@ struct CounterUnit {
   const char* suffix;      // how the counter's name ends ("_mw")
   const char* dim;         // the units a monitoring host shows ("W")
   const char* modifier;    // the ModType and ModFactor lines that scale to dim, or ""
-  const char* metricUnit;  // the Prometheus base unit the metric is named with ("watts")
+  const char* metricUnit;  // the Prometheus base unit the metric is named with ("watts"; "" none)
   double toMetric;         // the factor from a reading to that base unit
   bool total;              // a count that only grows: a Prometheus counter, named _total
 };
