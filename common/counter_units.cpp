@@ -15,7 +15,9 @@ constexpr CounterUnit kUnits[] = {
     {"_mib", "_mib", "MiB", "", "bytes", kMebi, 1, false},
     {"_mibps", "_mibps", "MiB/s", "", "bytes_per_second", kMebi, 1, false},
     {"_kbps", "_kbps", "MB/s", "ModType=2\nModFactor=1000\n", "bytes_per_second", kKilo, 1, false},
-    // The counts NVML keeps since the driver loaded.
+    {"_mj", "_mj", "J", "ModType=2\nModFactor=1000\n", "joules", 1, kKilo, true},
+    // The counts NVML keeps since the driver loaded. Other counts (the
+    // simulated GPU's, a count per sample) stay gauges.
     {"_replay_count", "_count", nullptr, "", "", 1, 1, true},
     {"corrected_count", "_count", nullptr, "", "", 1, 1, true},
 };

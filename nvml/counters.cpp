@@ -36,6 +36,10 @@ const CounterDefinition kCounters[kCountersPerGpu] = {
     {"dram_bandwidth", false, kMetrics, nvml::kGpmDramBwUtil},
     {"nvlink_rx_mibps", true, kMetrics, nvml::kGpmNvlinkTotalRxPerSec},
     {"nvlink_tx_mibps", true, kMetrics, nvml::kGpmNvlinkTotalTxPerSec},
+    {"energy_mj", true, kEnergy, 0},
+    {"pcie_replay_count", true, kPcieReplay, 0},
+    {"ecc_corrected_count", true, kEccCorrected, 0},
+    {"ecc_uncorrected_count", true, kEccUncorrected, 0},
 };
 
 namespace {
@@ -52,9 +56,9 @@ uint64_t Flag(bool set) { return set ? 1 : 0; }
 
 }  // namespace
 
-Reading FromReadings(uint32_t counter, const Readings& r) {
+Reading FromReadings(uint32_t position, const Readings& r) {
   const unsigned long long throttle = r.throttleReasons;
-  switch (counter) {
+  switch (position) {
     case 0: return Share(r.utilization.gpu, kPercent);
     case 1: return Share(r.utilization.memory, kPercent);
     case 2: return Share(r.encoder, kPercent);
@@ -78,6 +82,10 @@ Reading FromReadings(uint32_t counter, const Readings& r) {
     case 19:
       return Raw(Flag(throttle & (nvml::kThrottleSwThermal | nvml::kThrottleHwThermal)));
     case 20: return Raw(Flag(throttle & nvml::kThrottleHwSlowdown));
+    case 31: return Raw(r.energyMj);
+    case 32: return Raw(r.pcieReplays);
+    case 33: return Raw(r.eccErrors[nvml::kEccCorrected]);
+    case 34: return Raw(r.eccErrors[nvml::kEccUncorrected]);
     default: return {};
   }
 }

@@ -1,5 +1,7 @@
-// The counters this library offers: one fixed block per GPU, each counter fed
-// by one NVML reading.
+// The counters this library offers, each fed by one NVML reading, for every
+// GPU. They are numbered counter by counter: counter index = position in
+// kCounters * number of GPUs + GPU, so that a counter added at the end of the
+// table moves no index a configuration already holds.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +27,10 @@ enum Feed : uint8_t {
   kPcieTx,
   kPcieRx,
   kThrottle,
+  kEnergy,
+  kPcieReplay,
+  kEccCorrected,
+  kEccUncorrected,
   kMetrics,
   kFeedCount
 };
@@ -43,6 +49,9 @@ struct Readings {
   unsigned temperatureC = 0;
   unsigned pcieKbps[2] = {};  // TX, RX
   unsigned long long throttleReasons = 0;
+  unsigned long long energyMj = 0;
+  unsigned pcieReplays = 0;
+  unsigned long long eccErrors[2] = {};  // corrected, uncorrected
 };
 
 struct CounterDefinition {
@@ -52,7 +61,8 @@ struct CounterDefinition {
   unsigned metric;  // the GPM metric of a kMetrics counter
 };
 
-inline constexpr uint32_t kCountersPerGpu = 31;
+// New counters go at the end: a position, once given, keeps its meaning.
+inline constexpr uint32_t kCountersPerGpu = 35;
 extern const CounterDefinition kCounters[kCountersPerGpu];
 
 // The two ratios whose base takes an NVML call of its own: it is read once,
@@ -65,9 +75,9 @@ struct Reading {
   uint64_t cycles = 0;
 };
 
-// The value and cycles of counter `counter` of the block from the GPU's
+// The value and cycles of the counter at `position` in kCounters from the GPU's
 // readings (for every feed but kMetrics).
-Reading FromReadings(uint32_t counter, const Readings& readings);
+Reading FromReadings(uint32_t position, const Readings& readings);
 
 // The value and cycles of a metric counter whose metric read `value`.
 Reading FromMetric(const CounterDefinition& definition, double value);

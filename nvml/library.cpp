@@ -82,6 +82,14 @@ State& state() {
   return instance;
 }
 
+// Counter-major numbering: index = position * GPUs + GPU (see counters.h).
+uint32_t PositionOf(const State& s, uint32_t index) {
+  return index / static_cast<uint32_t>(s.gpus.size());
+}
+uint32_t GpuOf(const State& s, uint32_t index) {
+  return index % static_cast<uint32_t>(s.gpus.size());
+}
+
 // Codes that the binder uses itself (-1, -2, -3, -5) would be taken for its
 // own; such an NVML failure is reported as NVML's "unknown error".
 int32_t InitFailure(nvml::Return code) {
@@ -190,9 +198,9 @@ int32_t KESTREL_CDECL GetNumCounters(uint32_t* count) {
 }
 
 std::string CounterName(const State& s, uint32_t index) {
-  const char* name = kCounters[index % kCountersPerGpu].name;
+  const char* name = kCounters[PositionOf(s, index)].name;
   if (s.gpus.size() == 1) return name;
-  return "gpu" + std::to_string(index / kCountersPerGpu) + "_" + name;
+  return "gpu" + std::to_string(GpuOf(s, index)) + "_" + name;
 }
 
 // Copies as much of the name as fits, always terminated, and gives back the
@@ -218,11 +226,40 @@ int32_t KESTREL_CDECL GetCounterAttribute(uint32_t index, uint32_t attribute, ui
   if (!s.initialised) return nvml::kUninitialized;
   if (index >= s.counters.size() || attribute != kTypeAttribute || value == nullptr)
     return nvml::kInvalidArgument;
-  *value = kCounters[index % kCountersPerGpu].raw ? 1 : 0;
+  *value = kCounters[PositionOf(s, index)].raw ? 1 : 0;
   return 0;
 }
 
-// One NVML call for `feed`, whatever was read before.
+// Memory as nvidia-smi shows it (used without the driver's reserve) where
+// the driver has the newer call; the older one counts the reserve as used.
+nvml::Return ReadMemory(const Nvml& n, nvml::Device d, nvml::Memory& memory) {
+  if (n.nvmlDeviceGetMemoryInfo_v2) {
+    nvml::MemoryV2 v2{};
+    v2.version = nvml::kMemoryV2Version;
+    nvml::Return result = n.nvmlDeviceGetMemoryInfo_v2(d, &v2);
+    if (result == 0) memory = {v2.total, v2.free, v2.used};
+    return result;
+  }
+  if (!n.nvmlDeviceGetMemoryInfo) return nvml::kFunctionNotFound;
+  return n.nvmlDeviceGetMemoryInfo(d, &memory);
+}
+
+nvml::Return ReadTemperature(const Nvml& n, nvml::Device d, unsigned& celsius) {
+  if (n.nvmlDeviceGetTemperatureV) {
+    nvml::Temperature t{};
+    t.version = nvml::kTemperatureVersion;
+    t.sensorType = static_cast<int>(nvml::kTemperatureGpu);
+    nvml::Return result = n.nvmlDeviceGetTemperatureV(d, &t);
+    // The counter is unsigned: a die below freezing reads 0, not 4 billion.
+    if (result == 0) celsius = t.temperature > 0 ? static_cast<unsigned>(t.temperature) : 0;
+    return result;
+  }
+  if (!n.nvmlDeviceGetTemperature) return nvml::kFunctionNotFound;
+  return n.nvmlDeviceGetTemperature(d, nvml::kTemperatureGpu, &celsius);
+}
+
+// One NVML call for `feed`, whatever was read before: the current function
+// where the driver has it, else the one it replaced.
 nvml::Return Call(const Nvml& n, Gpu& gpu, Feed feed) {
   Readings& r = gpu.readings;
   nvml::Device d = gpu.device;
@@ -241,8 +278,7 @@ nvml::Return Call(const Nvml& n, Gpu& gpu, Feed feed) {
       if (!n.nvmlDeviceGetFanSpeed) break;
       return n.nvmlDeviceGetFanSpeed(d, &r.fan);
     case kMemory:
-      if (!n.nvmlDeviceGetMemoryInfo) break;
-      return n.nvmlDeviceGetMemoryInfo(d, &r.memory);
+      return ReadMemory(n, d, r.memory);
     case kPower:
       if (!n.nvmlDeviceGetPowerUsage) break;
       return n.nvmlDeviceGetPowerUsage(d, &r.powerMw);
@@ -257,8 +293,7 @@ nvml::Return Call(const Nvml& n, Gpu& gpu, Feed feed) {
       return n.nvmlDeviceGetClockInfo(d, clock, &r.clockMhz[clock]);
     }
     case kTemperature:
-      if (!n.nvmlDeviceGetTemperature) break;
-      return n.nvmlDeviceGetTemperature(d, nvml::kTemperatureGpu, &r.temperatureC);
+      return ReadTemperature(n, d, r.temperatureC);
     case kPcieTx:
     case kPcieRx: {
       if (!n.nvmlDeviceGetPcieThroughput) break;
@@ -266,8 +301,22 @@ nvml::Return Call(const Nvml& n, Gpu& gpu, Feed feed) {
       return n.nvmlDeviceGetPcieThroughput(d, direction, &r.pcieKbps[direction]);
     }
     case kThrottle:
+      if (n.nvmlDeviceGetCurrentClocksEventReasons)
+        return n.nvmlDeviceGetCurrentClocksEventReasons(d, &r.throttleReasons);
       if (!n.nvmlDeviceGetCurrentClocksThrottleReasons) break;
       return n.nvmlDeviceGetCurrentClocksThrottleReasons(d, &r.throttleReasons);
+    case kEnergy:
+      if (!n.nvmlDeviceGetTotalEnergyConsumption) break;
+      return n.nvmlDeviceGetTotalEnergyConsumption(d, &r.energyMj);
+    case kPcieReplay:
+      if (!n.nvmlDeviceGetPcieReplayCounter) break;
+      return n.nvmlDeviceGetPcieReplayCounter(d, &r.pcieReplays);
+    case kEccCorrected:
+    case kEccUncorrected: {
+      if (!n.nvmlDeviceGetTotalEccErrors) break;
+      int type = feed == kEccCorrected ? nvml::kEccCorrected : nvml::kEccUncorrected;
+      return n.nvmlDeviceGetTotalEccErrors(d, type, nvml::kEccVolatile, &r.eccErrors[type]);
+    }
     default:
       break;
   }
@@ -328,8 +377,9 @@ int32_t KESTREL_CDECL AddCounter(uint32_t index) {
   if (index >= s.counters.size()) return nvml::kInvalidArgument;
   Counter& counter = s.counters[index];
   if (counter.enabled) return 0;
-  Gpu& gpu = s.gpus[index / kCountersPerGpu];
-  const CounterDefinition& definition = kCounters[index % kCountersPerGpu];
+  Gpu& gpu = s.gpus[GpuOf(s, index)];
+  const uint32_t position = PositionOf(s, index);
+  const CounterDefinition& definition = kCounters[position];
   nvml::Return result = gpu.openResult;
   if (result == 0 && gpu.lost) result = nvml::kGpuIsLost;
   if (result == 0 && definition.feed == kMetrics) {
@@ -337,7 +387,6 @@ int32_t KESTREL_CDECL AddCounter(uint32_t index) {
     for (nvml::GpmSample& sample : gpu.samples)
       if (result == 0 && sample == nullptr) result = s.nvml.nvmlGpmSampleAlloc(&sample);
   } else if (result == 0) {
-    uint32_t position = index % kCountersPerGpu;
     if (position == kPowerOfLimit) result = Call(s.nvml, gpu, kPowerLimit);
     if (position == kSmClockOfMax) {
       result = s.nvml.nvmlDeviceGetMaxClockInfo == nullptr
@@ -384,11 +433,11 @@ int32_t KESTREL_CDECL GetCounterValue(uint32_t index, uint32_t, uint64_t* value,
   if (!s.initialised) return nvml::kUninitialized;
   if (index >= s.counters.size() || value == nullptr || cycles == nullptr)
     return nvml::kInvalidArgument;
-  Gpu& gpu = s.gpus[index / kCountersPerGpu];
+  Gpu& gpu = s.gpus[GpuOf(s, index)];
   if (gpu.lost) return nvml::kGpuIsLost;
   const Counter& counter = s.counters[index];
   if (!counter.enabled) return counter.refusal;
-  uint32_t position = index % kCountersPerGpu;
+  const uint32_t position = PositionOf(s, index);
   const CounterDefinition& definition = kCounters[position];
   Reading reading;
   if (definition.feed == kMetrics) {

@@ -26,6 +26,7 @@ inline constexpr Return kLibraryNotFound = 12;
 inline constexpr Return kFunctionNotFound = 13;
 inline constexpr Return kGpuIsLost = 15;
 inline constexpr Return kLibRmVersionMismatch = 18;
+inline constexpr Return kArgumentVersionMismatch = 25;
 inline constexpr Return kUnknown = 999;
 
 using Device = struct DeviceOpaque*;
@@ -46,11 +47,30 @@ struct Utilization {  // nvmlUtilization_t
   unsigned memory;
 };
 
-struct Memory {  // nvmlMemory_t, bytes
+struct Memory {  // nvmlMemory_t, bytes; used includes the driver's reserve
   unsigned long long total;
   unsigned long long free;
   unsigned long long used;
 };
+
+// A versioned struct carries its size and version in its first field.
+constexpr unsigned StructVersion(unsigned size, unsigned version) { return size | version << 24; }
+
+struct MemoryV2 {  // nvmlMemory_v2_t, bytes; used leaves the reserve out
+  unsigned version;  // kMemoryV2Version
+  unsigned long long total;
+  unsigned long long reserved;
+  unsigned long long free;
+  unsigned long long used;
+};
+inline constexpr unsigned kMemoryV2Version = StructVersion(sizeof(MemoryV2), 2);
+
+struct Temperature {  // nvmlTemperature_t
+  unsigned version;  // kTemperatureVersion
+  int sensorType;
+  int temperature;  // degrees Celsius
+};
+inline constexpr unsigned kTemperatureVersion = StructVersion(sizeof(Temperature), 1);
 
 inline constexpr unsigned kClockGraphics = 0;
 inline constexpr unsigned kClockSm = 1;
@@ -59,6 +79,11 @@ inline constexpr unsigned kTemperatureGpu = 0;
 inline constexpr unsigned kPcieTx = 0;  // KB/s
 inline constexpr unsigned kPcieRx = 1;
 
+inline constexpr int kEccCorrected = 0;  // nvmlMemoryErrorType_t
+inline constexpr int kEccUncorrected = 1;
+inline constexpr int kEccVolatile = 0;  // nvmlEccCounterType_t: since the driver loaded
+
+// The clock event (formerly throttle) reasons, the same bits under both names.
 inline constexpr unsigned long long kThrottleSwPowerCap = 0x4;
 inline constexpr unsigned long long kThrottleHwSlowdown = 0x8;
 inline constexpr unsigned long long kThrottleSwThermal = 0x20;
@@ -71,7 +96,10 @@ struct GpmSupport {  // nvmlGpmSupport_t
 };
 
 inline constexpr unsigned kGpmStructVersion = 1;
-inline constexpr unsigned kGpmMetricsMax = 98;
+// The struct's version never changed with its array's size (98, then 210,
+// then 333), so a driver fills only numMetrics entries: the largest keeps a
+// driver that writes more within ours.
+inline constexpr unsigned kGpmMetricsMax = 333;
 
 struct GpmMetric {  // nvmlGpmMetric_t
   unsigned metricId;
@@ -117,14 +145,22 @@ inline constexpr unsigned kGpmNvlinkTotalTxPerSec = 61;
     (nvml::Device device, unsigned* utilization, unsigned* periodUs))              \
   X(nvmlDeviceGetFanSpeed, (nvml::Device device, unsigned* speed))                 \
   X(nvmlDeviceGetMemoryInfo, (nvml::Device device, nvml::Memory* memory))          \
+  X(nvmlDeviceGetMemoryInfo_v2, (nvml::Device device, nvml::MemoryV2* memory))     \
   X(nvmlDeviceGetPowerUsage, (nvml::Device device, unsigned* milliwatts))          \
   X(nvmlDeviceGetEnforcedPowerLimit, (nvml::Device device, unsigned* milliwatts))  \
   X(nvmlDeviceGetClockInfo, (nvml::Device device, unsigned type, unsigned* mhz))   \
   X(nvmlDeviceGetMaxClockInfo, (nvml::Device device, unsigned type, unsigned* mhz)) \
   X(nvmlDeviceGetTemperature, (nvml::Device device, unsigned sensor, unsigned* c)) \
+  X(nvmlDeviceGetTemperatureV, (nvml::Device device, nvml::Temperature* t))        \
   X(nvmlDeviceGetPcieThroughput, (nvml::Device device, unsigned counter, unsigned* kbps)) \
   X(nvmlDeviceGetCurrentClocksThrottleReasons,                                     \
     (nvml::Device device, unsigned long long* reasons))                            \
+  X(nvmlDeviceGetCurrentClocksEventReasons,                                        \
+    (nvml::Device device, unsigned long long* reasons))                            \
+  X(nvmlDeviceGetTotalEnergyConsumption, (nvml::Device device, unsigned long long* mj)) \
+  X(nvmlDeviceGetPcieReplayCounter, (nvml::Device device, unsigned* count))        \
+  X(nvmlDeviceGetTotalEccErrors,                                                   \
+    (nvml::Device device, int errorType, int counterType, unsigned long long* count)) \
   X(nvmlGpmQueryDeviceSupport, (nvml::Device device, nvml::GpmSupport* support))  \
   X(nvmlGpmSampleAlloc, (nvml::GpmSample* sample))                                 \
   X(nvmlGpmSampleFree, (nvml::GpmSample sample))                                   \

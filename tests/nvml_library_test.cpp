@@ -1,7 +1,7 @@
 // The counter library over NVML, bound by the real binder through the
 // loader's search path, with the fake NVML behind it (both found through
-// LD_LIBRARY_PATH). Each test runs in a process of its own. Several GPUs'
-// order and names show in kestrelcli's cases (nvml/).
+// LD_LIBRARY_PATH). Each test runs in a process of its own; DriverFunctions
+// runs once for each driver the fake plays (KESTREL_NVML_DRIVER).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "counter_api.h"
 #include "platform.h"
@@ -20,7 +21,8 @@ using namespace std::string_literals;
 
 namespace {
 
-constexpr uint32_t kPerGpu = 31;
+constexpr uint32_t kPerGpu = 35;
+constexpr uint32_t kFirstMetric = 21, kLastMetric = 30;
 
 // One GPU with a reading for every counter: the fake NVML's script.
 const std::string kFullGpu = ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "full-gpu");
@@ -61,7 +63,7 @@ class NvmlLibrary : public testing::Test {
   ScratchDir dir_;
 };
 
-// Every counter of a GPU's block as its reading in full-gpu makes it: the
+// Every counter of a GPU as its reading in full-gpu makes it: the
 // table in counters, line for line; they stay enabled through a second Init.
 TEST_F(NvmlLibrary, EveryCounterMapsItsReadingAndInitTwiceKeepsThem) {
   ASSERT_EQ(Bind(kFullGpu), 0);
@@ -71,7 +73,7 @@ TEST_F(NvmlLibrary, EveryCounterMapsItsReadingAndInitTwiceKeepsThem) {
   for (uint32_t i = 0; i < kPerGpu; ++i) ASSERT_EQ(CounterApiTable.AddCounter(i), 0) << i;
   // The metrics need two samples more than 100 ms apart (until then they
   // read 0 of 0, as nvml/metrics-need-two-samples shows).
-  Poll(21);
+  Poll(kFirstMetric);
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   const std::string expected = ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "counters");
   std::string table;
@@ -92,7 +94,7 @@ TEST_F(NvmlLibrary, EveryCounterMapsItsReadingAndInitTwiceKeepsThem) {
   EXPECT_EQ(table, expected);
   // One metrics sample per round: a second round within 100 ms takes none.
   long samples = Calls("nvmlGpmSampleGet");
-  for (uint32_t i = 21; i < kPerGpu; ++i) Poll(i);
+  for (uint32_t i = kFirstMetric; i <= kLastMetric; ++i) Poll(i);
   EXPECT_EQ(Calls("nvmlGpmSampleGet"), samples);
   // Init again keeps the one initialisation and the enabled counters;
   // Shutdown gives it back.
@@ -121,12 +123,12 @@ TEST_F(NvmlLibrary, OneReadingPerPollAndPcieOnceASecond) {
   long utilization = Calls("nvmlDeviceGetUtilizationRates");
   uint64_t value, cycles;
   Poll(0);
-  CounterApiTable.GetCounterValue(1, 0, &value, &cycles);  // in the same round
+  CounterApiTable.GetCounterValue(1 * 2, 0, &value, &cycles);  // memory_busy, same GPU and round
   EXPECT_EQ(Calls("nvmlDeviceGetUtilizationRates") - utilization, 1);
 
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-  Poll(16);
-  Poll(16);
+  Poll(16 * 2);  // pcie_tx_kbps of the first GPU
+  Poll(16 * 2);
   EXPECT_EQ(Calls("nvmlDeviceGetPcieThroughput") - pcie, 1);
 }
 
@@ -140,6 +142,11 @@ TEST_F(NvmlLibrary, AddCounterRefusesWithNvmlsCode) {
       {"", 21, 3},  // no metrics
       {"fail nvmlDeviceGetEnforcedPowerLimit 3", 6, 3},
       {"fail nvmlDeviceGetPciInfo_v3 15", 0, 15},
+      {"fail nvmlDeviceGetHandleByIndex_v2 4", 0, 4},  // counted, yet not to be had
+      {"fail nvmlDeviceGetTotalEnergyConsumption 3", 31, 3},  // before Volta
+      {"fail nvmlDeviceGetPcieReplayCounter 3", 32, 3},
+      {"fail nvmlDeviceGetTotalEccErrors 3", 33, 3},  // no ECC, or ECC off
+      {"fail nvmlDeviceGetTotalEccErrors 3", 34, 3},
   };
   for (const auto& [failure, counter, code] : refusals) {
     SCOPED_TRACE(failure);
@@ -156,16 +163,119 @@ TEST_F(NvmlLibrary, LostGpuFailsAloneWith15) {
   ASSERT_EQ(Bind("gpu 0000:01:00.0\ntemperature 40\nfail * 15 2\n"
                  "gpu 0000:02:00.0\ntemperature 41\n"),
             0);
-  ASSERT_EQ(CounterApiTable.AddCounter(13), 0);
-  ASSERT_EQ(CounterApiTable.AddCounter(kPerGpu + 13), 0);
-  EXPECT_EQ(Poll(13).result, 0);
-  EXPECT_EQ(Poll(13).result, 15);
-  long calls = Calls("nvmlDeviceGetTemperature");
-  EXPECT_EQ(Poll(13).result, 15);  // without asking a lost GPU again
-  EXPECT_EQ(Calls("nvmlDeviceGetTemperature"), calls);
+  const uint32_t first = 13 * 2, second = 13 * 2 + 1;  // temperature_c of each
+  ASSERT_EQ(CounterApiTable.AddCounter(first), 0);
+  ASSERT_EQ(CounterApiTable.AddCounter(second), 0);
+  EXPECT_EQ(Poll(first).result, 0);
+  EXPECT_EQ(Poll(first).result, 15);
+  long calls = Calls("nvmlDeviceGetTemperatureV");
+  EXPECT_EQ(Poll(first).result, 15);  // without asking a lost GPU again
+  EXPECT_EQ(Calls("nvmlDeviceGetTemperatureV"), calls);
   EXPECT_EQ(CounterApiTable.AddCounter(0), 15);
-  Value other = Poll(kPerGpu + 13);
+  Value other = Poll(second);
   EXPECT_EQ(std::make_pair(other.result, other.value), std::make_pair(0, uint64_t{41}));
+}
+
+// Counter by counter, then GPU by GPU: index = position * GPUs + GPU, so
+// that with any number of GPUs a position keeps the place it has in the
+// one-GPU table (counters), and each index reads its own GPU.
+TEST_F(NvmlLibrary, CounterMajorOrderForOneTwoAndThreeGpus) {
+  std::vector<std::string> names;
+  for (const std::string& line :
+       SplitLines(ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "counters")))
+    if (!line.starts_with("#")) names.push_back(line.substr(0, line.find(' ')));
+  ASSERT_EQ(names.size(), kPerGpu);
+  for (uint32_t gpus = 1; gpus <= 3; ++gpus) {
+    SCOPED_TRACE(gpus);
+    std::string script;  // bus order differs from enumeration order
+    for (uint32_t g = gpus; g-- > 0;)
+      script += "gpu 0000:0" + std::to_string(g + 1) + ":00.0\ntemperature " +
+                std::to_string(40 + g) + "\n";
+    ASSERT_EQ(Bind(script), 0);
+    uint32_t count = 0;
+    ASSERT_EQ(CounterApiTable.GetNumCounters(&count), 0);
+    ASSERT_EQ(count, kPerGpu * gpus);
+    for (uint32_t index = 0; index < count; ++index) {
+      const uint32_t gpu = index % gpus;
+      std::string expected = names[index / gpus];
+      if (gpus > 1) expected = "gpu" + std::to_string(gpu) + "_" + expected;
+      char name[64] = {};
+      uint32_t length = sizeof name;
+      ASSERT_EQ(CounterApiTable.GetCounterName(index, name, &length), 0);
+      EXPECT_EQ(name, expected) << index;
+      if (expected.ends_with("temperature_c")) {
+        ASSERT_EQ(CounterApiTable.AddCounter(index), 0);
+        EXPECT_EQ(Poll(index).value, 40u + gpu) << index;
+      }
+    }
+    EXPECT_EQ(CounterApiTable.Shutdown(), 0);
+  }
+}
+
+// A reading feeds exactly its counters: each throttle reason bit alone sets
+// exactly its flag; a die below freezing reads 0, not a wrapped count.
+TEST_F(NvmlLibrary, EachReadingFeedsExactlyItsCounter) {
+  constexpr uint32_t kPower = 18, kThermal = 19, kSlowdown = 20, kTemperature = 13;
+  const std::tuple<const char*, uint32_t, uint64_t> readings[] = {
+      {"throttle 0x4", kPower, 1},     {"throttle 0x80", kPower, 1},
+      {"throttle 0x20", kThermal, 1},  {"throttle 0x40", kThermal, 1},
+      {"throttle 0x8", kSlowdown, 1},  {"throttle 0x1", 0, 0},  // idle: none of them
+      {"throttle 0x10", 0, 0},         {"throttle 0x100", 0, 0},
+      {"temperature -5", kTemperature, 0}, {"temperature 61", kTemperature, 61},
+  };
+  for (const auto& [reading, counter, value] : readings) {
+    SCOPED_TRACE(reading);
+    ASSERT_EQ(Bind("gpu 0000:01:00.0\n"s + reading + "\n"), 0);
+    for (uint32_t flag : {kPower, kThermal, kSlowdown}) {
+      ASSERT_EQ(CounterApiTable.AddCounter(flag), 0);
+      EXPECT_EQ(Poll(flag).value, flag == counter ? value : 0) << flag;
+    }
+    if (counter == kTemperature) {
+      ASSERT_EQ(CounterApiTable.AddCounter(counter), 0);
+      EXPECT_EQ(Poll(counter).value, value);
+    }
+    EXPECT_EQ(CounterApiTable.Shutdown(), 0);
+  }
+}
+
+// The function that replaced a deprecated one is called where the driver
+// has it, the older one where it has only that; with neither the counter is
+// refused with 13. Memory used differs: the older call counts the reserve.
+TEST(DriverFunctions, NewerFirstThenOlderElseRefused) {
+  const std::string driver = std::getenv("KESTREL_NVML_DRIVER");
+  const bool hasNew = driver == "both" || driver == "new";
+  const bool hasOld = driver == "both" || driver == "old";
+  struct Pair {
+    uint32_t counter;
+    const char *newer, *older;
+    uint64_t newValue, oldValue;
+  };
+  const Pair pairs[] = {
+      {19, "nvmlDeviceGetCurrentClocksEventReasons", "nvmlDeviceGetCurrentClocksThrottleReasons",
+       1, 1},
+      {13, "nvmlDeviceGetTemperatureV", "nvmlDeviceGetTemperature", 55, 55},
+      {14, "nvmlDeviceGetMemoryInfo_v2", "nvmlDeviceGetMemoryInfo", 2048, 2560},
+  };
+  ScratchDir dir;
+  WriteFile(dir / "script", ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "full-gpu"));
+  setenv("KESTREL_NVML_SCRIPT", (dir / "script").c_str(), 1);
+  ASSERT_EQ(BindCounterApi(), 0);
+  void* fake = platform::LoadLibraryByName("libnvidia-ml.so.1");
+  auto calls = reinterpret_cast<long (*)(const char*)>(platform::FindExport(fake, "FakeNvmlCalls"));
+  for (const Pair& pair : pairs) {
+    SCOPED_TRACE(pair.newer);
+    uint64_t value = 0, cycles = 0;
+    ASSERT_EQ(CounterApiTable.AddCounter(pair.counter), hasNew || hasOld ? 0 : 13);
+    CounterApiTable.Sample(nullptr, nullptr);
+    ASSERT_EQ(CounterApiTable.GetCounterValue(pair.counter, 0, &value, &cycles),
+              hasNew || hasOld ? 0 : 13);
+    if (hasNew || hasOld) {
+      EXPECT_EQ(value, hasNew ? pair.newValue : pair.oldValue);
+    }
+    EXPECT_EQ(calls(pair.newer) > 0, hasNew);
+    EXPECT_EQ(calls(pair.older) > 0, hasOld && !hasNew);
+  }
+  EXPECT_EQ(CounterApiTable.Shutdown(), 0);
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 //   script       the double's script, or the fake NVML's
 //   library      cli/: "none" or "noexport" to run without a usable library
 //   nvml         nvml/: the fake's folder among the doubles, nvml-old,
-//                nvml-broken, or none for no NVML at all (absent: nvml)
+//                nvml-broken, or none for no NVML at all (absent: nvml);
+//                on Windows that fake is put in the system folder
 //   keys         in single-counter mode, press a key after this many
 //                readings (cli/: calls of Sample)
 //   kestrel.cfg  kestrelhost's cases: the configuration beside the plug-in
@@ -33,6 +34,9 @@
 #include "counter_double.h"
 #include "process.h"
 #include "scratch.h"
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #ifdef KESTRELHOST
 #include "platform.h"
 #include "plugin_under_test.h"
@@ -84,6 +88,29 @@ size_t Counted(const std::vector<std::string>& lines, std::initializer_list<cons
   });
 }
 
+#ifdef _WIN32
+// Windows takes NVML from where a driver installs it, the system folder,
+// and from nowhere else: the fake of the case's variant goes there (for
+// "none", nothing does). CTest runs these cases one at a time.
+void InstallNvml(const std::string& variant) {
+  char folder[MAX_PATH];
+  UINT length = GetSystemDirectoryA(folder, sizeof folder);
+  ASSERT_TRUE(length > 0 && length < sizeof folder);
+  const fs::path target = fs::path(std::string(folder, length)) / "nvml.dll";
+  const fs::path source = fs::path(KESTREL_DOUBLES) / variant / "nvml.dll";
+  // A counter server of the case before may still be ending, holding it.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    std::error_code error;
+    fs::remove(target, error);
+    if (variant == "none" ? !fs::exists(target)
+                          : fs::copy_file(source, target, fs::copy_options::overwrite_existing, error))
+      return;
+    Sleep(100);
+  }
+  FAIL() << "cannot put " << source << " in the system folder";
+}
+#endif
+
 // The counter library a case runs over, and the script behind it.
 ProgramOptions Options(const fs::path& dir, CounterDouble& library) {
   ProgramOptions options;
@@ -93,8 +120,13 @@ ProgramOptions Options(const fs::path& dir, CounterDouble& library) {
     options.environment["KESTREL_NVML_SCRIPT"] = (dir / "script").string();
     std::string variant = Word(dir / "nvml");
     if (variant.empty()) variant = "nvml";
+#ifdef _WIN32
+    InstallNvml(variant);
+    options.environment[kPathVariable] = KESTREL_NVPMAPI_DIR;
+#else
     options.environment[kPathVariable] = std::string(KESTREL_NVPMAPI_DIR) +
                                          (variant == "none" ? "" : kSeparator + doubles + variant);
+#endif
   } else {
     library.SetScript(ReadIfPresent(dir / "script"));
     if (fs::exists(dir / "library")) options.environment[kPathVariable] = doubles + Word(dir / "library");
@@ -142,6 +174,27 @@ INSTANTIATE_TEST_SUITE_P(Direct, ConsoleCase,
 INSTANTIATE_TEST_SUITE_P(ThroughServer, ConsoleCase,
                          testing::Combine(testing::Values(Path::Server), testing::ValuesIn(Cases(false, true))),
                          ConsoleCaseName);
+
+#ifdef _WIN32
+// A nvml.dll beside the program, which a search by bare name would find
+// first, is never loaded; the system folder's is.
+TEST(NvmlOnWindows, OnlyTheSystemFoldersNvmlIsLoaded) {
+  ScratchDir dir;
+  fs::copy_file(KESTRELCLI, dir / "kestrelcli.exe");
+  fs::copy_file(fs::path(KESTREL_DOUBLES) / "nvml" / "nvml.dll", dir / "nvml.dll");
+  const fs::path cases = KESTREL_NVML_CASES;
+  ProgramOptions options;
+  options.environment["KESTREL_NVML_SCRIPT"] = (cases / "list-one-gpu" / "script").string();
+  options.environment[kPathVariable] = KESTREL_NVPMAPI_DIR;
+  for (const char* installed : {"none", "nvml"}) {
+    SCOPED_TRACE(installed);
+    InstallNvml(installed);
+    ProgramRun run = RunProgram((dir / "kestrelcli.exe").string(), options);
+    const char* expected = installed == std::string("none") ? "no-nvml" : "list-one-gpu";
+    EXPECT_EQ(run.output, AsWritten(ReadFile(cases / expected / "stdout")));
+  }
+}
+#endif
 
 #ifdef KESTRELHOST
 class HostCase : public testing::TestWithParam<std::string> {};

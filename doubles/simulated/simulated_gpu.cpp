@@ -16,51 +16,65 @@ constexpr int32_t kNotInitialised = 2;
 constexpr int32_t kNoSuchCounter = 7;
 constexpr int32_t kNoSuchAttribute = 9;
 
-enum class Kind { Raw, Percent };
+// One story: the GPU's load (gpu_busy) rises and falls; gpu_idle is the
+// rest of the time; each unit is busy for a share of the time the GPU is, so
+// never more; the work counts grow with the load. Hit rates and other ratios
+// move on their own.
+enum class Kind {
+  Load,   // gpu_busy: the percentage of time the GPU works
+  Idle,   // gpu_idle: 100 - the load
+  Unit,   // a percentage of time: `base` percent of the time the GPU works
+  Ratio,  // a percentage that is no share of time
+  Count,  // raw: `base` events per second at the mean load, in step with it
+  Raw,    // raw, moving on its own
+};
 
 struct SimulatedCounter {
   const char* name;
   Kind kind;
-  double base;    // raw: events per second; percent: the mean percentage
+  double base;    // see Kind
   double swing;   // how far the reading moves, as a fraction of base
   double period;  // seconds for one full swing
 };
 
+constexpr double kMeanLoad = 65.0;
+constexpr SimulatedCounter kLoad = {"gpu_busy", Kind::Load, kMeanLoad, 0.3, 17.0};
+
 const SimulatedCounter kCounters[] = {
-    {"gpu_idle", Kind::Percent, 35.0, 0.6, 17.0},
-    {"gpu_busy", Kind::Percent, 65.0, 0.3, 17.0},
-    {"vertex_attribute_count", Kind::Raw, 4.2e6, 0.4, 9.0},
-    {"geom_busy", Kind::Percent, 12.0, 0.5, 7.0},
-    {"primitive_count", Kind::Raw, 1.4e6, 0.4, 9.0},
-    {"culled_primitive_count", Kind::Raw, 3.1e5, 0.5, 11.0},
-    {"triangle_count", Kind::Raw, 1.3e6, 0.4, 9.0},
-    {"vertex_count", Kind::Raw, 3.9e6, 0.4, 9.0},
-    {"fast_z_count", Kind::Raw, 8.8e6, 0.3, 13.0},
-    {"shaded_pixel_count", Kind::Raw, 2.1e8, 0.3, 5.0},
-    {"rop_busy", Kind::Percent, 41.0, 0.4, 6.0},
-    {"shader_busy", Kind::Percent, 72.0, 0.2, 8.0},
-    {"shader_waits_for_texture", Kind::Percent, 18.0, 0.6, 10.0},
-    {"shader_waits_for_geom", Kind::Percent, 4.0, 0.8, 10.0},
-    {"shader_waits_for_rop", Kind::Percent, 7.0, 0.7, 10.0},
-    {"texture_busy", Kind::Percent, 38.0, 0.4, 12.0},
-    {"texture_waits_for_fb", Kind::Percent, 9.0, 0.6, 12.0},
-    {"texture_waits_for_shader", Kind::Percent, 5.0, 0.7, 12.0},
-    {"texture_sample_base_level_rate", Kind::Percent, 61.0, 0.2, 15.0},
+    {"gpu_idle", Kind::Idle, 0, 0, 1},
+    kLoad,
+    {"vertex_attribute_count", Kind::Count, 4.2e6, 0, 1},
+    {"geom_busy", Kind::Unit, 18.0, 0.5, 7.0},
+    {"primitive_count", Kind::Count, 1.4e6, 0, 1},
+    {"culled_primitive_count", Kind::Count, 3.1e5, 0, 1},
+    {"triangle_count", Kind::Count, 1.3e6, 0, 1},
+    {"vertex_count", Kind::Count, 3.9e6, 0, 1},
+    {"fast_z_count", Kind::Count, 8.8e6, 0, 1},
+    {"shaded_pixel_count", Kind::Count, 2.1e8, 0, 1},
+    {"rop_busy", Kind::Unit, 63.0, 0.3, 6.0},
+    {"shader_busy", Kind::Unit, 90.0, 0.1, 8.0},
+    {"shader_waits_for_texture", Kind::Unit, 28.0, 0.6, 10.0},
+    {"shader_waits_for_geom", Kind::Unit, 6.0, 0.8, 10.0},
+    {"shader_waits_for_rop", Kind::Unit, 11.0, 0.7, 10.0},
+    {"texture_busy", Kind::Unit, 58.0, 0.4, 12.0},
+    {"texture_waits_for_fb", Kind::Unit, 14.0, 0.6, 12.0},
+    {"texture_waits_for_shader", Kind::Unit, 8.0, 0.7, 12.0},
+    {"texture_sample_base_level_rate", Kind::Ratio, 61.0, 0.2, 15.0},
     {"texture_sample_average_level", Kind::Raw, 2.0, 0.5, 15.0},
-    {"inst_executed_vs", Kind::Raw, 6.0e7, 0.3, 9.0},
-    {"inst_executed_ps", Kind::Raw, 9.5e8, 0.3, 5.0},
-    {"inst_executed_cs", Kind::Raw, 1.2e8, 0.6, 21.0},
-    {"sm_efficiency", Kind::Percent, 83.0, 0.15, 19.0},
-    {"warp_occupancy", Kind::Percent, 57.0, 0.3, 14.0},
-    {"l2_read_hit_rate", Kind::Percent, 76.0, 0.1, 23.0},
-    {"l2_write_hit_rate", Kind::Percent, 91.0, 0.05, 23.0},
-    {"fb_read_bytes", Kind::Raw, 3.4e9, 0.4, 8.0},
-    {"fb_write_bytes", Kind::Raw, 1.1e9, 0.4, 8.0},
-    {"pcie_rx_bytes", Kind::Raw, 1.8e8, 0.8, 27.0},
-    {"pcie_tx_bytes", Kind::Raw, 2.6e7, 0.8, 27.0},
-    {"ia_requests", Kind::Raw, 5.5e6, 0.4, 9.0},
-    {"video_engine_busy", Kind::Percent, 3.0, 0.9, 31.0},
-    {"copy_engine_busy", Kind::Percent, 6.0, 0.9, 29.0},
+    {"inst_executed_vs", Kind::Count, 6.0e7, 0, 1},
+    {"inst_executed_ps", Kind::Count, 9.5e8, 0, 1},
+    {"inst_executed_cs", Kind::Count, 1.2e8, 0, 1},
+    {"sm_efficiency", Kind::Ratio, 83.0, 0.15, 19.0},
+    {"warp_occupancy", Kind::Ratio, 57.0, 0.3, 14.0},
+    {"l2_read_hit_rate", Kind::Ratio, 76.0, 0.1, 23.0},
+    {"l2_write_hit_rate", Kind::Ratio, 91.0, 0.05, 23.0},
+    {"fb_read_bytes", Kind::Count, 3.4e9, 0, 1},
+    {"fb_write_bytes", Kind::Count, 1.1e9, 0, 1},
+    {"pcie_rx_bytes", Kind::Count, 1.8e8, 0, 1},
+    {"pcie_tx_bytes", Kind::Count, 2.6e7, 0, 1},
+    {"ia_requests", Kind::Count, 5.5e6, 0, 1},
+    {"video_engine_busy", Kind::Unit, 5.0, 0.9, 31.0},
+    {"copy_engine_busy", Kind::Unit, 9.0, 0.9, 29.0},
 };
 constexpr uint32_t kCounterCount = sizeof kCounters / sizeof kCounters[0];
 constexpr double kCyclesPerSecond = 1.2e9;  // a 1.2 GHz clock
@@ -75,10 +89,26 @@ double SecondsSinceLoad() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-double Level(const SimulatedCounter& counter, double t) {
+double Wobble(const SimulatedCounter& counter, double t) {
   double phase = 2.0 * 3.14159265358979 * t / counter.period;
   double wobble = std::sin(phase) + 0.3 * std::sin(3.7 * phase + 1.0);
   return counter.base * (1.0 + counter.swing * wobble / 1.3);
+}
+
+double Clamp(double value, double low, double high) { return std::fmin(std::fmax(value, low), high); }
+
+// A percentage counter's percentage, or a raw counter's events per second.
+double Level(const SimulatedCounter& counter, double t) {
+  const double load = Clamp(Wobble(kLoad, t), 0.0, 100.0);
+  switch (counter.kind) {
+    case Kind::Load: return load;
+    case Kind::Idle: return 100.0 - load;
+    case Kind::Unit: return Clamp(Wobble(counter, t), 0.0, 100.0) * load / 100.0;
+    case Kind::Ratio: return Clamp(Wobble(counter, t), 0.0, 100.0);
+    case Kind::Count: return counter.base * load / kMeanLoad;
+    case Kind::Raw: return std::fmax(Wobble(counter, t), 0.0);
+  }
+  return 0.0;
 }
 
 int32_t KESTREL_CDECL Init() {
@@ -115,7 +145,7 @@ int32_t KESTREL_CDECL GetCounterAttribute(uint32_t index, uint32_t attribute, ui
   if (!initialised) return kNotInitialised;
   if (index >= kCounterCount) return kNoSuchCounter;
   if (attribute != 2) return kNoSuchAttribute;
-  *value = kCounters[index].kind == Kind::Raw ? 1 : 0;
+  *value = kCounters[index].kind == Kind::Raw || kCounters[index].kind == Kind::Count ? 1 : 0;
   return kOk;
 }
 
@@ -145,16 +175,15 @@ int32_t KESTREL_CDECL GetCounterValue(uint32_t index, uint32_t, uint64_t* value,
   if (!initialised) return kNotInitialised;
   if (index >= kCounterCount) return kNoSuchCounter;
   const SimulatedCounter& counter = kCounters[index];
-  double level = Level(counter, sampleTime);
-  double elapsedCycles = intervalSeconds * kCyclesPerSecond;
-  if (counter.kind == Kind::Percent) {
-    if (level > 100.0) level = 100.0;
-    if (level < 0.0) level = 0.0;
-    *cycles = static_cast<uint64_t>(elapsedCycles);
-    *value = static_cast<uint64_t>(elapsedCycles * level / 100.0);
+  const uint64_t elapsedCycles = static_cast<uint64_t>(intervalSeconds * kCyclesPerSecond);
+  *cycles = elapsedCycles;
+  if (counter.kind == Kind::Raw || counter.kind == Kind::Count) {
+    *value = static_cast<uint64_t>(Level(counter, sampleTime) * intervalSeconds);
+  } else if (counter.kind == Kind::Idle) {
+    // The cycles the busy count leaves, so that the two add up exactly.
+    *value = elapsedCycles - static_cast<uint64_t>(elapsedCycles * Level(kLoad, sampleTime) / 100.0);
   } else {
-    *cycles = static_cast<uint64_t>(elapsedCycles);
-    *value = static_cast<uint64_t>(std::fmax(level, 0.0) * intervalSeconds);
+    *value = static_cast<uint64_t>(elapsedCycles * Level(counter, sampleTime) / 100.0);
   }
   return kOk;
 }

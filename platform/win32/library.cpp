@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
 #include "module.h"
 #include "platform.h"
@@ -76,6 +75,9 @@ HMODULE LoadFromFolder(const char* folder, const char* tail) {
 
 }  // namespace
 
+// Only by full path, from where drivers install it: a bare name would be
+// looked for in the program's own folder first, where anyone who can write
+// there could plant a DLL that the counter server then runs.
 void* LoadGpuManagementLibrary() {
   char folder[MAX_PATH];
   UINT length = GetSystemDirectoryA(folder, sizeof folder);
@@ -83,13 +85,9 @@ void* LoadGpuManagementLibrary() {
     if (HMODULE library = LoadFromFolder(folder, "\\nvml.dll")) return library;
   }
   // Older drivers install it with nvidia-smi only.
-  for (const char* variable : {"ProgramW6432", "ProgramFiles"}) {
-    DWORD size = GetEnvironmentVariableA(variable, folder, sizeof folder);
-    if (size == 0 || size >= sizeof folder) continue;
-    if (HMODULE library = LoadFromFolder(folder, "\\NVIDIA Corporation\\NVSMI\\nvml.dll"))
-      return library;
-  }
-  return reinterpret_cast<void*>(LoadLibraryA("nvml.dll"));
+  DWORD size = GetEnvironmentVariableA("ProgramW6432", folder, sizeof folder);
+  if (size == 0 || size >= sizeof folder) return nullptr;
+  return LoadFromFolder(folder, "\\NVIDIA Corporation\\NVSMI\\nvml.dll");
 }
 
 void UnloadLibrary(void* library) {

@@ -1,0 +1,66 @@
+// The simulated GPU, bound through the loader's search path as the README's
+// first run binds it: its readings tell one story, sample after sample.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "counter_api.h"
+
+namespace {
+
+struct Counter {
+  std::string name;
+  bool raw;
+};
+
+TEST(SimulatedGpu, ReadingsTellOneStory) {
+  ASSERT_EQ(BindCounterApi(), 0);
+  uint32_t count = 0;
+  ASSERT_EQ(CounterApiTable.GetNumCounters(&count), 0);
+  std::vector<Counter> counters;
+  uint32_t busy = count, idle = count;
+  for (uint32_t i = 0; i < count; ++i) {
+    char name[64] = {};
+    uint32_t length = sizeof name;
+    uint64_t type = 0;
+    ASSERT_EQ(CounterApiTable.GetCounterName(i, name, &length), 0);
+    ASSERT_EQ(CounterApiTable.GetCounterAttribute(i, 2, &type), 0);
+    ASSERT_EQ(CounterApiTable.AddCounter(i), 0);
+    counters.push_back({name, type != 0});
+    if (counters.back().name == "gpu_busy") busy = i;
+    if (counters.back().name == "gpu_idle") idle = i;
+  }
+  ASSERT_LT(busy, count);
+  ASSERT_LT(idle, count);
+  std::vector<double> perBusyCycle(count, 0.0);  // each count against the load
+  for (int sample = 0; sample < 4; ++sample) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    ASSERT_EQ(CounterApiTable.Sample(nullptr, nullptr), 0);
+    std::vector<uint64_t> values(count), cycles(count);
+    for (uint32_t i = 0; i < count; ++i)
+      ASSERT_EQ(CounterApiTable.GetCounterValue(i, 0, &values[i], &cycles[i]), 0);
+    EXPECT_EQ(values[busy] + values[idle], cycles[busy]);
+    ASSERT_GT(values[busy], 0u);
+    for (uint32_t i = 0; i < count; ++i) {
+      const std::string& name = counters[i].name;
+      SCOPED_TRACE(name);
+      if (name.ends_with("_busy") || name.find("_waits_for_") != std::string::npos) {
+        EXPECT_LE(values[i], values[busy]);
+      }
+      if (name.ends_with("_count") || name.ends_with("_bytes") || name.starts_with("inst_")) {
+        ASSERT_TRUE(counters[i].raw);
+        double ratio = static_cast<double>(values[i]) / static_cast<double>(values[busy]);
+        if (sample > 0) {
+          EXPECT_NEAR(ratio, perBusyCycle[i], perBusyCycle[i] * 1e-3);
+        }
+        perBusyCycle[i] = ratio;
+      }
+    }
+  }
+  EXPECT_EQ(CounterApiTable.Shutdown(), 0);
+}
+
+}  // namespace
