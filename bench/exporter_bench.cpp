@@ -5,8 +5,11 @@
 //     reads a scrape cannot do without (the baseline);
 //   - ScrapeServerSide: the same round through the exporter's session, and
 //     the exposition written from it;
-//   - ScrapeOverLoopback: a whole scrape through the HTTP server, from a
-//     client on loopback, connecting anew each time as Prometheus may.
+//   - ScrapeKeepAlive: a whole scrape through the HTTP server, from a client
+//     on loopback that keeps its connection, as Prometheus does;
+//   - ScrapeNewConnection: the same, connecting anew each time;
+//   - ScrapeKeepAlive/EmptyAnswer: the same HTTP server answering a fixed short text
+//     without reading anything: what HTTP over loopback costs on its own.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -85,47 +88,98 @@ void ReadsInAPlainLoop(benchmark::State& state) {
 
 void ScrapeServerSide(benchmark::State& state) {
   size_t bytes = 0;
+  exporter::ExpositionWriter writer("bench");
   for (auto _ : state) {
-    std::string text = exporter::Exposition(Session().Read(), "bench");
+    std::string text = writer.Write(Session().Read());
     bytes = text.size();
     benchmark::DoNotOptimize(text.data());
   }
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 
-std::string Get(int port) {
+int Connect(int port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+// One GET on a kept connection: the answer's headers, then as many bytes as
+// their Content-Length says.
+bool GetKept(int fd, std::string& answer) {
+  const char request[] = "GET /metrics HTTP/1.1\r\nHost: b\r\n\r\n";
+  if (write(fd, request, sizeof request - 1) != sizeof request - 1) return false;
+  answer.clear();
+  size_t end = std::string::npos, length = 0;
+  char buffer[65536];
+  while (end == std::string::npos || answer.size() < end + 4 + length) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got <= 0) return false;
+    answer.append(buffer, static_cast<size_t>(got));
+    if (end == std::string::npos && (end = answer.find("\r\n\r\n")) != std::string::npos) {
+      size_t field = answer.find("Content-Length: ");
+      if (field == std::string::npos || field > end) return false;
+      length = std::stoul(answer.substr(field + 16));
+    }
+  }
+  return answer.compare(0, 12, "HTTP/1.1 200") == 0;
+}
+
+std::string Get(int port) {
   std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+  if (int fd = Connect(port); fd >= 0) {
     const char request[] = "GET /metrics HTTP/1.1\r\nHost: b\r\nConnection: close\r\n\r\n";
     (void)!write(fd, request, sizeof request - 1);
     char buffer[65536];
     for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) answer.append(buffer, got);
+    close(fd);
   }
-  close(fd);
   return answer;
 }
 
-void ScrapeOverLoopback(benchmark::State& state) {
-  exporter::SharedReadings readings(Session());
-  std::string why;
-  int socket = platform::ListenOn("127.0.0.1:0", &why);
-  std::string address = platform::BoundAddress(socket);
-  int port = std::stoi(address.substr(address.rfind(':') + 1));
-  auto server = exporter::HttpServer::Start(socket, exporter::Routes(readings, "/metrics", "bench"));
-  for (auto _ : state) {
-    std::string answer = Get(port);
-    if (answer.compare(0, 12, "HTTP/1.1 200") != 0) state.SkipWithError("the scrape failed");
+// The exporter's HTTP server in this process, on a free loopback port,
+// answering as the exporter does, or a fixed text.
+struct Server {
+  exporter::SharedReadings readings{Session()};
+  std::unique_ptr<exporter::HttpServer> http;
+  int port = 0;
+  explicit Server(bool empty = false) {
+    std::string why;
+    int socket = platform::ListenOn("127.0.0.1:0", &why);
+    std::string address = platform::BoundAddress(socket);
+    port = std::stoi(address.substr(address.rfind(':') + 1));
+    exporter::Handler fixed = [](std::string_view, std::string_view) {
+      return exporter::Response{200, "text/plain", "kestrel_up 1\n", {}};
+    };
+    http = exporter::HttpServer::Start(
+        socket, empty ? fixed : exporter::Routes(readings, "/metrics", "bench"));
   }
+};
+
+void ScrapeKeepAlive(benchmark::State& state, bool empty) {
+  Server server(empty);
+  int fd = Connect(server.port);
+  std::string answer;
+  for (auto _ : state)
+    if (!GetKept(fd, answer)) state.SkipWithError("the scrape failed");
+  close(fd);
+}
+
+void ScrapeNewConnection(benchmark::State& state) {
+  Server server;
+  for (auto _ : state)
+    if (Get(server.port).compare(0, 12, "HTTP/1.1 200") != 0) state.SkipWithError("the scrape failed");
 }
 
 BENCHMARK(ReadsInAPlainLoop);
 BENCHMARK(ScrapeServerSide);
-BENCHMARK(ScrapeOverLoopback)->UseRealTime();
+BENCHMARK_CAPTURE(ScrapeKeepAlive, , false)->UseRealTime();
+BENCHMARK_CAPTURE(ScrapeKeepAlive, EmptyAnswer, true)->UseRealTime();
+BENCHMARK(ScrapeNewConnection)->UseRealTime();
 
 }  // namespace
 

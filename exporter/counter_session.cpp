@@ -105,14 +105,16 @@ void CounterSession::Enable(uint32_t count) {
   }
   Log(Level::kInfo, "Counter table bound",
       {{"counters", std::to_string(count)}, {"exported", std::to_string(counters->size())}});
+  readErrors_.assign(counters->size(), 0);
+  lastReadFailure_.assign(counters->size(), 0);
   counters_ = std::move(counters);
 }
 
-void CounterSession::ReportFailure(const ExportedCounter& counter, int32_t code) {
-  ++readErrors_[counter.name];
-  auto [last, first] = lastReadFailure_.try_emplace(counter.name, code);
-  if (!first && last->second == code) return;
-  last->second = code;
+void CounterSession::ReportFailure(size_t i, int32_t code) {
+  ++readErrors_[i];
+  if (lastReadFailure_[i] == code) return;
+  lastReadFailure_[i] = code;
+  const ExportedCounter& counter = (*counters_)[i];
   Log(Level::kWarn, "Counter cannot be read; left out while it fails",
       {{"counter", counter.name}, {"index", std::to_string(counter.index)}, {"code", Code(code)}});
 }
@@ -133,15 +135,12 @@ Snapshot CounterSession::Read() {
       if (code == 0) code = CounterApiTable.GetCounterValue(counter.index, 0, &value.value, &value.cycles);
       value.read = code == 0;
       if (value.read)
-        lastReadFailure_.erase(counter.name);
+        lastReadFailure_[i] = 0;
       else
-        ReportFailure(counter, code);
+        ReportFailure(i, code);
     }
   }
-  for (const ExportedCounter& counter : *counters_) {
-    auto errors = readErrors_.find(counter.name);
-    snapshot.readErrors.push_back(errors == readErrors_.end() ? 0 : errors->second);
-  }
+  snapshot.readErrors = readErrors_;
   snapshot.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return snapshot;
 }

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -60,14 +59,14 @@ class CounterSession {
  private:
   bool Bind();
   void Enable(uint32_t count);
-  void ReportFailure(const ExportedCounter& counter, int32_t code);
+  void ReportFailure(size_t counter, int32_t code);
 
   std::optional<std::regex> filter_;
   bool bound_ = false;
   std::optional<int32_t> lastBindFailure_;  // logged once until it changes
   std::shared_ptr<const std::vector<ExportedCounter>> counters_;
-  std::map<std::string, uint64_t> readErrors_;     // by counter name, for the life of the process
-  std::map<std::string, int32_t> lastReadFailure_;  // by counter name, logged once until it changes
+  std::vector<uint64_t> readErrors_;      // of each exported counter
+  std::vector<int32_t> lastReadFailure_;  // of each: 0, or the code logged until it changes
 };
 
 }  // namespace exporter

@@ -49,14 +49,20 @@ void Family(std::string& out, std::string_view name, std::string_view type, std:
   out.append("# TYPE ").append(name).append(" ").append(type).append("\n");
 }
 
-void Sample(std::string& out, std::string_view name, std::string_view labels, double value) {
-  out.append(name);
-  if (!labels.empty()) out.append("{").append(labels).append("}");
-  out.append(" ").append(FormatValue(value)).append("\n");
-}
-
 std::string Label(std::string_view name, std::string_view value) {
   return std::string(name) + "=\"" + LabelValue(value) + "\"";
+}
+
+// A series' name and labels, up to its value.
+std::string Series(std::string_view name, std::string_view labels) {
+  std::string series(name);
+  if (!labels.empty()) series.append("{").append(labels).append("}");
+  return series + " ";
+}
+
+void AppendValue(std::string& out, double value) {
+  out += FormatValue(value);
+  out += '\n';
 }
 
 // The metric's value of a reading, or NaN when it has none (a percentage
@@ -80,35 +86,6 @@ std::string UnitHelp(const MetricName& metric) {
   return metric.total ? "a count" : "as the counter library reads it";
 }
 
-void CounterFamilies(std::string& out, const Snapshot& snapshot) {
-  const std::vector<ExportedCounter>& counters = *snapshot.counters;
-  // Families in the order of their first counter, each with its series.
-  std::vector<std::string> order;
-  std::map<std::string, std::vector<size_t>> members;
-  for (size_t i = 0; i < counters.size(); ++i) {
-    auto [entry, added] = members.try_emplace(counters[i].metric.family);
-    if (added) order.push_back(entry->first);
-    entry->second.push_back(i);
-  }
-  for (const std::string& family : order) {
-    std::string indexes, samples;
-    for (size_t i : members[family]) {
-      const ExportedCounter& counter = counters[i];
-      indexes += (indexes.empty() ? "" : ", ") + std::to_string(counter.index) + " on GPU " +
-                 LabelValue(counter.metric.gpu);
-      if (!snapshot.values[i].read) continue;
-      double value = MetricValue(counter, snapshot.values[i]);
-      if (std::isnan(value)) continue;
-      Sample(samples, family, Label("gpu", counter.metric.gpu), value);
-    }
-    if (samples.empty()) continue;
-    const MetricName& first = counters[members[family].front()].metric;
-    Family(out, family, first.total ? "counter" : "gauge",
-           "Counter " + first.counter + ", " + UnitHelp(first) + " (kestrelcli index " + indexes + ").");
-    out += samples;
-  }
-}
-
 }  // namespace
 
 std::string FormatValue(double value) {
@@ -119,33 +96,90 @@ std::string FormatValue(double value) {
   return std::string(text, result.ptr);
 }
 
-std::string Exposition(const Snapshot& snapshot, std::string_view version) {
-  std::string out;
-  const bool haveCounters = snapshot.counters != nullptr && !snapshot.counters->empty();
-  if (haveCounters) {
-    CounterFamilies(out, snapshot);
-    const std::vector<ExportedCounter>& counters = *snapshot.counters;
-    Family(out, "kestrel_index_info", "gauge",
+struct ExpositionWriter::Layout {
+  struct Family {
+    std::string header;  // HELP and TYPE
+    std::vector<size_t> members;
+  };
+  std::vector<Family> families;  // in the order of their first counter
+  std::vector<std::string> series;  // of each counter
+  std::string info;                 // the whole of kestrel_index_info
+  std::vector<std::string> errorSeries;  // of each counter's read errors
+};
+
+std::shared_ptr<const ExpositionWriter::Layout> ExpositionWriter::LayoutOf(const Snapshot& snapshot) {
+  std::lock_guard lock(mutex_);
+  if (layout_ != nullptr && counters_ == snapshot.counters) return layout_;
+  auto layout = std::make_shared<Layout>();
+  static const std::vector<ExportedCounter> kNone;
+  const std::vector<ExportedCounter>& counters = snapshot.counters ? *snapshot.counters : kNone;
+  std::map<std::string, size_t> familyOf;
+  for (size_t i = 0; i < counters.size(); ++i) {
+    const MetricName& metric = counters[i].metric;
+    auto [entry, added] = familyOf.try_emplace(metric.family, layout->families.size());
+    if (added) layout->families.emplace_back();
+    layout->families[entry->second].members.push_back(i);
+    layout->series.push_back(Series(metric.family, Label("gpu", metric.gpu)));
+  }
+  for (Layout::Family& family : layout->families) {
+    std::string indexes;
+    for (size_t i : family.members)
+      indexes += (indexes.empty() ? "" : ", ") + std::to_string(counters[i].index) + " on GPU " +
+                 LabelValue(counters[i].metric.gpu);
+    const MetricName& first = counters[family.members.front()].metric;
+    Family(family.header, first.family, first.total ? "counter" : "gauge",
+           "Counter " + first.counter + ", " + UnitHelp(first) + " (kestrelcli index " + indexes + ").");
+  }
+  if (!counters.empty()) {
+    Family(layout->info, "kestrel_index_info", "gauge",
            "Each exported counter: its GPU, name, kestrelcli index and type.");
     for (const ExportedCounter& counter : counters)
-      Sample(out, "kestrel_index_info",
-             Label("gpu", counter.metric.gpu) + "," + Label("counter", counter.name) + "," +
-                 Label("index", std::to_string(counter.index)) + "," +
-                 Label("type", counter.raw ? "raw" : "percent"),
-             1);
-    Family(out, "kestrel_read_errors_total", "counter",
+      layout->info += Series("kestrel_index_info",
+                             Label("gpu", counter.metric.gpu) + "," + Label("counter", counter.name) +
+                                 "," + Label("index", std::to_string(counter.index)) + "," +
+                                 Label("type", counter.raw ? "raw" : "percent")) + "1\n";
+    Family(layout->info, "kestrel_read_errors_total", "counter",
            "Readings of each counter that failed and were left out of their scrape.");
-    for (size_t i = 0; i < counters.size(); ++i)
-      Sample(out, "kestrel_read_errors_total", Label("counter", counters[i].name),
-             static_cast<double>(snapshot.readErrors[i]));
+    for (const ExportedCounter& counter : counters)
+      layout->errorSeries.push_back(Series("kestrel_read_errors_total", Label("counter", counter.name)));
+  }
+  counters_ = snapshot.counters;
+  layout_ = layout;
+  return layout;
+}
+
+std::string ExpositionWriter::Write(const Snapshot& snapshot) {
+  std::shared_ptr<const Layout> layout = LayoutOf(snapshot);
+  std::string out;
+  out.reserve(layout->info.size() * 3 + 1024);
+  const std::vector<ExportedCounter>* counters = snapshot.counters.get();
+  for (const Layout::Family& family : layout->families) {
+    size_t start = out.size();
+    out += family.header;
+    bool any = false;
+    for (size_t i : family.members) {
+      if (!snapshot.values[i].read) continue;
+      double value = MetricValue((*counters)[i], snapshot.values[i]);
+      if (std::isnan(value)) continue;
+      out += layout->series[i];
+      AppendValue(out, value);
+      any = true;
+    }
+    if (!any) out.resize(start);  // a family without a reading is left out whole
+  }
+  out += layout->info;
+  for (size_t i = 0; i < layout->errorSeries.size(); ++i) {
+    out += layout->errorSeries[i];
+    AppendValue(out, static_cast<double>(snapshot.readErrors[i]));
   }
   Family(out, "kestrel_scrape_duration_seconds", "gauge",
          "How long the counter reading of this scrape took.");
-  Sample(out, "kestrel_scrape_duration_seconds", "", snapshot.seconds);
+  out += "kestrel_scrape_duration_seconds ";
+  AppendValue(out, snapshot.seconds);
   Family(out, "kestrel_up", "gauge", "1 when the counter table is bound, 0 when not.");
-  Sample(out, "kestrel_up", "", snapshot.up ? 1 : 0);
+  out += snapshot.up ? "kestrel_up 1\n" : "kestrel_up 0\n";
   Family(out, "kestrel_exporter_build_info", "gauge", "The exporter's version, as a label.");
-  Sample(out, "kestrel_exporter_build_info", Label("version", version), 1);
+  out += Series("kestrel_exporter_build_info", Label("version", version_)) + "1\n";
   return out;
 }
 

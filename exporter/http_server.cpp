@@ -25,7 +25,19 @@ struct HttpServer::Daemon {
 namespace {
 
 MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, const char* method,
-                  const char*, const char*, size_t*, void**) {
+                  const char*, const char*, size_t* uploadSize, void** request) {
+  // The first call comes with the headers: answering then would leave the
+  // body unread and the connection to be closed. Answered once the body is
+  // in (and dropped: nothing here takes one), the connection is kept.
+  static int started;
+  if (*request == nullptr) {
+    *request = &started;
+    return MHD_YES;
+  }
+  if (*uploadSize != 0) {
+    *uploadSize = 0;
+    return MHD_YES;
+  }
   const Handler& handler = *static_cast<const Handler*>(context);
   Response answer;
   try {

@@ -59,7 +59,10 @@ std::string Value(std::string_view text) {
 
 void Log(Level level, std::string_view message, std::initializer_list<LogField> fields) {
   std::string line = "ts=" + Timestamp() + " level=" + LevelName(level) + " msg=" + Value(message);
-  for (const LogField& field : fields) line += " " + std::string(field.first) + "=" + Value(field.second);
+  for (const LogField& field : fields) {
+    line.append(" ").append(field.first).append("=");
+    line += Value(field.second);
+  }
   line += "\n";
   // One write a line, so that lines from several threads never interleave.
   std::fwrite(line.data(), 1, line.size(), stderr);

@@ -25,7 +25,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // "gpu12_power_mw" is counter "power_mw" of GPU 12; with one GPU the
 // library gives no prefix, and the GPU is 0.
 void SplitGpu(std::string_view name, MetricName* metric) {
-  metric->gpu = "0";
+  metric->gpu.assign(1, '0');
   metric->counter = std::string(name);
   if (!name.starts_with("gpu")) return;
   size_t end = 3;

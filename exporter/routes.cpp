@@ -35,12 +35,13 @@ std::string FrontPage(const std::string& telemetryPath, const std::string& versi
 }  // namespace
 
 Handler Routes(SharedReadings& readings, std::string telemetryPath, std::string version) {
-  return [&readings, telemetryPath = std::move(telemetryPath), version = std::move(version)](
+  auto writer = std::make_shared<ExpositionWriter>(version);
+  return [&readings, writer, telemetryPath = std::move(telemetryPath), version = std::move(version)](
              std::string_view method, std::string_view path) -> Response {
     if (method != "GET" && method != "HEAD")
       return {405, kTextType, "Method Not Allowed\n", {{"Allow", "GET, HEAD"}}};
     if (path == telemetryPath)
-      return {200, kExpositionType, Exposition(*readings.Latest(), version), {}};
+      return {200, kExpositionType, writer->Write(*readings.Latest()), {}};
     if (path == "/") return {200, "text/html; charset=utf-8", FrontPage(telemetryPath, version), {}};
     return {404, kTextType, "Not Found\n", {}};
   };
