@@ -70,6 +70,11 @@ TEST(Paths, OnlyTheFrontPageAndTheMetricsAnswerAndOnlyToGetAndHead) {
   EXPECT_EQ(head.headers["content-type"], metrics.headers["content-type"]);
   EXPECT_GT(std::stoul(head.headers["content-length"]), 0u);
 
+  // Two scrapes on one connection, as Prometheus keeps it.
+  HttpAnswer kept = Exchange(port, "GET /gpu<metrics> HTTP/1.1\r\nHost: x\r\n\r\n"
+                                   "GET /gpu<metrics> HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(Occurrences(kept.raw, "HTTP/1.1 200 OK\r\n"), 2) << kept.raw.substr(0, 300);
+
   for (const char* path : {"/metrics", "/gpu<metrics>/", "/favicon.ico", "//"})
     EXPECT_EQ(Ask(port, path).status, 404) << path;
   for (const char* method : {"POST", "PUT", "DELETE", "OPTIONS", "BREW"}) {

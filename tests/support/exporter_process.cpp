@@ -28,6 +28,7 @@ std::string Lower(std::string text) {
 
 HttpAnswer Parse(const std::string& raw) {
   HttpAnswer answer;
+  answer.raw = raw;
   size_t end = raw.find("\r\n\r\n");
   if (raw.compare(0, 9, "HTTP/1.1 ") != 0 || end == std::string::npos) return answer;
   answer.status = std::atoi(raw.c_str() + 9);

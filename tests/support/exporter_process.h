@@ -12,6 +12,7 @@ struct HttpAnswer {
   int status = 0;  // 0: the connection closed before a status line came
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
+  std::string raw;  // everything the server sent
 };
 
 // Sends `request` as it stands to 127.0.0.1:`port` and reads the answer
