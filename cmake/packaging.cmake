@@ -108,11 +108,13 @@ else()
   kestrel_installed_copy(kestrelcli "$ORIGIN/../lib/kestrel")
   kestrel_installed_copy(kestrelhost "$ORIGIN/../lib/kestrel")
   kestrel_installed_copy(kestrel "$ORIGIN")
-  kestrel_installed_copy(kestrel-exporter "$ORIGIN/../lib/kestrel")
-  install(TARGETS kestrelcli_installed kestrelhost_installed kestrel-exporter_installed
-    RUNTIME DESTINATION bin)
-  install(FILES ${PROJECT_SOURCE_DIR}/exporter/kestrel-exporter.service
-    DESTINATION lib/systemd/system)
+  install(TARGETS kestrelcli_installed kestrelhost_installed RUNTIME DESTINATION bin)
+  if(TARGET kestrel-exporter)
+    kestrel_installed_copy(kestrel-exporter "$ORIGIN/../lib/kestrel")
+    install(TARGETS kestrel-exporter_installed RUNTIME DESTINATION bin)
+    install(FILES ${PROJECT_SOURCE_DIR}/exporter/kestrel-exporter.service
+      DESTINATION lib/systemd/system)
+  endif()
   install(TARGETS kestrel_installed LIBRARY DESTINATION lib/kestrel)
   install(TARGETS nvpmapi LIBRARY DESTINATION lib/kestrel)
   install(TARGETS simulated_gpu LIBRARY DESTINATION lib/kestrel/simulated)
