@@ -25,8 +25,9 @@ void* FindExport(void* library, const char* name);
 
 // Loads the GPU driver's management library (NVML) from where the driver
 // installs it: on Linux "libnvidia-ml.so.1" through the loader's usual
-// search; on Windows the system folder, then the driver's NVSMI folder, then
-// "nvml.dll" through the usual DLL search. Null when none loads.
+// search; on Windows only by full path, from the system folder, then the
+// driver's NVSMI folder (never by bare name, which would search the
+// program's own folder first). Null when none loads.
 void* LoadGpuManagementLibrary();
 
 // Unloads a library from LoadGpuManagementLibrary.
