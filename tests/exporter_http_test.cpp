@@ -240,6 +240,18 @@ TEST(Lifecycle, ListensOnIpv6Loopback) {
   EXPECT_EQ(exporter.Stop(SIGTERM), 0);
 }
 
+// ":PORT", as exporters are usually started: every interface, IPv4 too.
+TEST(Lifecycle, AnAddressWithoutHostListensOnEveryInterface) {
+  Double library(kCounters);
+  ExporterProcess exporter({"--web.listen-address", ":0"}, library.environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  EXPECT_TRUE(exporter.log().find("address=[::]:") != std::string::npos ||
+              exporter.log().find("address=0.0.0.0:") != std::string::npos)
+      << exporter.log();
+  EXPECT_EQ(Ask(exporter.port(), "/metrics").status, 200);  // over IPv4 loopback
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+}
+
 struct CommandLine {
   std::vector<std::string> arguments;
   int status;
