@@ -89,7 +89,9 @@ std::string BoundAddress(int socket) {
   if (address.ss_family == AF_INET6) {
     const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
     inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
-    return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6.sin6_port));
+    std::string bracketed(1, '[');
+    bracketed.append(text).append("]:").append(std::to_string(ntohs(v6.sin6_port)));
+    return bracketed;
   }
   const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
   inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
