@@ -88,9 +88,9 @@ void CounterSession::Enable(uint32_t count) {
     counter.raw = type != 0;
     counter.metric = MetricOf(counter.name, counter.raw);
     const MetricName& metric = counter.metric;
-    auto named = familyCounter.try_emplace(metric.family, metric.counter).first;
-    if (IsOwnFamily(metric.family) || named->second != metric.counter ||
-        !series.emplace(metric.family, metric.gpu).second) {
+    auto named = familyCounter.find(metric.family);
+    if (IsOwnFamily(metric.family) || (named != familyCounter.end() && named->second != metric.counter) ||
+        series.count({metric.family, metric.gpu}) != 0) {
       Log(Level::kWarn, "Counter left out: another metric has its name",
           {{"counter", counter.name}, {"index", std::to_string(index)}, {"metric", metric.family}});
       continue;
@@ -101,6 +101,9 @@ void CounterSession::Enable(uint32_t count) {
           {{"counter", counter.name}, {"index", std::to_string(index)}, {"code", Code(code)}});
       continue;
     }
+    // Taken only once enabled: a refused counter leaves its metric to another.
+    familyCounter.emplace(metric.family, metric.counter);
+    series.emplace(metric.family, metric.gpu);
     counters->push_back(std::move(counter));
   }
   Log(Level::kInfo, "Counter table bound",

@@ -61,7 +61,6 @@ MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, co
 std::unique_ptr<HttpServer> HttpServer::Start(int socket, Handler handler) {
   std::unique_ptr<HttpServer> server(new HttpServer);
   server->handler_ = std::move(handler);
-  server->socket_ = socket;
   server->daemon_ = std::make_unique<Daemon>();
   server->daemon_->daemon = MHD_start_daemon(
       MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ITC,

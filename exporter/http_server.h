@@ -35,7 +35,6 @@ class HttpServer {
   struct Daemon;
   std::unique_ptr<Daemon> daemon_;
   Handler handler_;
-  int socket_ = -1;
 };
 
 }  // namespace exporter
