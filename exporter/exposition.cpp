@@ -8,14 +8,14 @@
 namespace exporter {
 namespace {
 
-// A label value: '\', '"' and line feed escaped as the format asks; other
-// control characters and bytes outside ASCII, which could make the text
-// invalid UTF-8, become '?'.
-std::string LabelValue(std::string_view text) {
+// Text for the format: '\' and line feed escaped, and in a label value '"'
+// too; other control characters and bytes outside ASCII, which could make
+// the text invalid UTF-8, become '?'.
+std::string Escaped(std::string_view text, bool labelValue) {
   std::string out;
   for (char c : text) {
     auto byte = static_cast<unsigned char>(c);
-    if (c == '\\' || c == '"') {
+    if (c == '\\' || (labelValue && c == '"')) {
       out += '\\';
       out += c;
     } else if (c == '\n') {
@@ -29,20 +29,8 @@ std::string LabelValue(std::string_view text) {
   return out;
 }
 
-// HELP text: '\' and line feed escaped; the rest as for a label value.
-std::string HelpText(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += byte < 0x20 || byte > 0x7e ? '?' : c;
-  }
-  return out;
-}
+std::string LabelValue(std::string_view text) { return Escaped(text, true); }
+std::string HelpText(std::string_view text) { return Escaped(text, false); }
 
 void Family(std::string& out, std::string_view name, std::string_view type, std::string_view help) {
   out.append("# HELP ").append(name).append(" ").append(HelpText(help)).append("\n");

@@ -52,7 +52,6 @@ MetricName MetricOf(std::string_view name, bool raw) {
   std::string base = AsMetricWord(metric.counter);
   if (!raw) {
     metric.ratio = true;
-    metric.unitWords = "ratio";
     metric.family = std::string(kPrefix) + base + "_ratio";
     return metric;
   }

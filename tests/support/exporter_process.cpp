@@ -84,6 +84,21 @@ HttpAnswer Exchange(int port, const std::string& request, int timeoutMs) {
   return Parse(raw);
 }
 
+std::string Promtool(const std::string& metrics) {
+  char path[] = "/tmp/kestrel-scraped-XXXXXX";
+  int fd = mkstemp(path);
+  (void)!write(fd, metrics.data(), metrics.size());
+  close(fd);
+  std::string command = std::string(KESTREL_PROMTOOL) + " check metrics < " + path + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string findings;
+  char buffer[512];
+  while (pipe != nullptr && fgets(buffer, sizeof buffer, pipe) != nullptr) findings += buffer;
+  int status = pipe == nullptr ? -1 : pclose(pipe);
+  unlink(path);
+  return status == 0 ? findings : "exit status " + std::to_string(status) + ": " + findings;
+}
+
 HttpAnswer Ask(int port, const std::string& path, const std::string& method) {
   return Exchange(port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
 }

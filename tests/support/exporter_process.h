@@ -22,6 +22,9 @@ HttpAnswer Exchange(int port, const std::string& request, int timeoutMs = 10000)
 // GET (or another method) of `path`, closing the connection after it.
 HttpAnswer Ask(int port, const std::string& path, const std::string& method = "GET");
 
+// What promtool's "check metrics" finds in `metrics`: "" when nothing.
+std::string Promtool(const std::string& metrics);
+
 // A socket connected to 127.0.0.1:`port`, or -1.
 int Connect(int port);
 
