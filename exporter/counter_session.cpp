@@ -125,6 +125,7 @@ void CounterSession::ReportFailure(size_t i, int32_t code) {
 Snapshot CounterSession::Read() {
   auto start = std::chrono::steady_clock::now();
   Snapshot snapshot;
+  snapshot.takenAt = std::chrono::system_clock::now();
   snapshot.up = Open();
   snapshot.counters = counters_;
   snapshot.values.resize(counters_->size());

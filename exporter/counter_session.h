@@ -4,6 +4,7 @@
 // thread is in here at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -36,6 +37,7 @@ struct Snapshot {
   std::vector<CounterValue> values;      // one per counter
   std::vector<uint64_t> readErrors;      // failed readings of each counter so far
   double seconds = 0;                    // how long the round took
+  std::chrono::system_clock::time_point takenAt;  // when the round began
 };
 
 class CounterSession {

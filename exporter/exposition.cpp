@@ -53,16 +53,6 @@ void AppendValue(std::string& out, double value) {
   out += '\n';
 }
 
-// The metric's value of a reading, or NaN when it has none (a percentage
-// over zero cycles).
-double MetricValue(const ExportedCounter& counter, const CounterValue& reading) {
-  const MetricName& metric = counter.metric;
-  if (metric.ratio)
-    return reading.cycles == 0 ? NAN
-                               : static_cast<double>(reading.value) / static_cast<double>(reading.cycles);
-  return static_cast<double>(reading.value) * metric.multiplier / metric.divisor;
-}
-
 std::string UnitHelp(const MetricName& metric) {
   if (metric.ratio) return "as a ratio of 0 to 1";
   if (!metric.unitWords.empty()) {
@@ -147,7 +137,8 @@ std::string ExpositionWriter::Write(const Snapshot& snapshot) {
     bool any = false;
     for (size_t i : family.members) {
       if (!snapshot.values[i].read) continue;
-      double value = MetricValue((*counters)[i], snapshot.values[i]);
+      const CounterValue& reading = snapshot.values[i];
+      double value = MetricValue((*counters)[i].metric, reading.value, reading.cycles);
       if (std::isnan(value)) continue;
       out += layout->series[i];
       AppendValue(out, value);

@@ -1,6 +1,7 @@
 #include "metric_names.h"
 
 #include <cctype>
+#include <cmath>
 
 #include "counter_units.h"
 
@@ -68,6 +69,12 @@ MetricName MetricOf(std::string_view name, bool raw) {
   metric.divisor = unit->divisor;
   metric.total = unit->total;
   return metric;
+}
+
+double MetricValue(const MetricName& metric, uint64_t value, uint64_t cycles) {
+  if (metric.ratio)
+    return cycles == 0 ? NAN : static_cast<double>(value) / static_cast<double>(cycles);
+  return static_cast<double>(value) * metric.multiplier / metric.divisor;
 }
 
 bool IsOwnFamily(std::string_view family) {

@@ -3,6 +3,7 @@
 // the factor from a reading to the metric's value.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,10 @@ struct MetricName {
 // The metric of counter `name`, raw (its type attribute non-zero) or a
 // percentage. Characters a metric name cannot hold become '_'.
 MetricName MetricOf(std::string_view name, bool raw);
+
+// The metric's value of a reading (`value` over `cycles`), or NaN when it
+// has none: a percentage over zero cycles.
+double MetricValue(const MetricName& metric, uint64_t value, uint64_t cycles);
 
 // True for the families the exporter writes of its own, which no counter
 // may take.

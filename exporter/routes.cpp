@@ -2,12 +2,25 @@
 
 #include <utility>
 
+#include "assets.h"
 #include "exposition.h"
+#include "readings_json.h"
 
 namespace exporter {
 namespace {
 
 constexpr char kTextType[] = "text/plain; charset=utf-8";
+constexpr char kReadingsPath[] = "/api/v1/readings";
+
+// The page's own files and readings, nothing inline, nothing from anywhere
+// else; the exporter's answers are never to be framed or sniffed.
+const std::vector<std::pair<std::string, std::string>> kSafetyHeaders = {
+    {"Content-Security-Policy",
+     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+     "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
+    {"X-Content-Type-Options", "nosniff"},
+    {"Referrer-Policy", "no-referrer"},
+};
 
 std::string HtmlEscaped(const std::string& text) {
   std::string out;
@@ -24,26 +37,45 @@ std::string HtmlEscaped(const std::string& text) {
   return out;
 }
 
+void ReplaceAll(std::string& text, std::string_view placeholder, const std::string& value) {
+  for (size_t at = text.find(placeholder); at != std::string::npos;
+       at = text.find(placeholder, at + value.size()))
+    text.replace(at, placeholder.size(), value);
+}
+
+// The page with the telemetry path and the version written in.
 std::string FrontPage(const std::string& telemetryPath, const std::string& version) {
-  std::string path = HtmlEscaped(telemetryPath);
-  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head><meta charset=\"utf-8\">"
-         "<title>Kestrel exporter</title></head>\n<body>\n<h1>Kestrel exporter</h1>\n"
-         "<p>NVIDIA GPU counters for Prometheus, version " + HtmlEscaped(version) + ".</p>\n"
-         "<p><a href=\"" + path + "\">" + path + "</a></p>\n</body>\n</html>\n";
+  std::string page(AssetAt("/")->body);
+  ReplaceAll(page, "@TELEMETRY_PATH@", HtmlEscaped(telemetryPath));
+  ReplaceAll(page, "@VERSION@", HtmlEscaped(version));
+  return page;
+}
+
+Response Answer(SharedReadings& readings, ExpositionWriter& writer, const std::string& telemetryPath,
+                const std::string& frontPage, std::string_view method, std::string_view path) {
+  if (method != "GET" && method != "HEAD")
+    return {405, kTextType, "Method Not Allowed\n", {{"Allow", "GET, HEAD"}}};
+  if (path == telemetryPath)
+    return {200, kExpositionType, writer.Write(*readings.Latest()), {}};
+  if (path == kReadingsPath)
+    return {200, kJsonType, ReadingsJson(*readings.Latest()), {{"Cache-Control", "no-store"}}};
+  if (path == "/") return {200, std::string(AssetAt("/")->contentType), frontPage, {}};
+  // The page's files change only with the program: asked again, not reloaded.
+  if (const Asset* asset = AssetAt(path); asset != nullptr && path.starts_with("/assets/"))
+    return {200, std::string(asset->contentType), std::string(asset->body), {{"Cache-Control", "no-cache"}}};
+  return {404, kTextType, "Not Found\n", {}};
 }
 
 }  // namespace
 
 Handler Routes(SharedReadings& readings, std::string telemetryPath, std::string version) {
   auto writer = std::make_shared<ExpositionWriter>(version);
-  return [&readings, writer, telemetryPath = std::move(telemetryPath), version = std::move(version)](
+  std::string frontPage = FrontPage(telemetryPath, version);
+  return [&readings, writer, telemetryPath = std::move(telemetryPath), frontPage = std::move(frontPage)](
              std::string_view method, std::string_view path) -> Response {
-    if (method != "GET" && method != "HEAD")
-      return {405, kTextType, "Method Not Allowed\n", {{"Allow", "GET, HEAD"}}};
-    if (path == telemetryPath)
-      return {200, kExpositionType, writer->Write(*readings.Latest()), {}};
-    if (path == "/") return {200, "text/html; charset=utf-8", FrontPage(telemetryPath, version), {}};
-    return {404, kTextType, "Not Found\n", {}};
+    Response response = Answer(readings, *writer, telemetryPath, frontPage, method, path);
+    response.headers.insert(response.headers.end(), kSafetyHeaders.begin(), kSafetyHeaders.end());
+    return response;
   };
 }
 

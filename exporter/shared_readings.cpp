@@ -10,6 +10,10 @@ std::shared_ptr<const Snapshot> SharedReadings::Latest() {
     return latest_;
   }
   if (closed_) return std::make_shared<const Snapshot>();
+  // Measured from when the round began, so that rounds begin at least
+  // kReadingReuse apart however long each takes.
+  auto now = std::chrono::steady_clock::now();
+  if (latest_ != nullptr && now - latestBegan_ < kReadingReuse) return latest_;
   reading_ = true;
   lock.unlock();
   std::shared_ptr<const Snapshot> snapshot;
@@ -20,6 +24,7 @@ std::shared_ptr<const Snapshot> SharedReadings::Latest() {
   }
   lock.lock();
   latest_ = snapshot;
+  latestBegan_ = now;
   ++rounds_;
   reading_ = false;
   roundEnded_.notify_all();

@@ -1,7 +1,9 @@
 // Counter names as a library may hand them out, any bytes, through the
-// exporter's metric names and text format: every line must still be one
-// line of Prometheus' format (a comment, or a valid name, labels with their
-// quotes and escapes intact, and a value).
+// exporter's metric names, text format and the live page's JSON: every line
+// of the text must still be one line of Prometheus' format (a comment, or a
+// valid name, labels with their quotes and escapes intact, and a value), and
+// the JSON must parse, with one entry a counter and every name that was
+// UTF-8 as it was.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -10,6 +12,9 @@
 #include "exposition.h"
 #include "fuzz_input.h"
 #include "metric_names.h"
+#include "readings_json.h"
+
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -91,6 +96,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       fuzz::Require(SampleLine(line), "a sample line is name, labels and value");
     }
+  }
+
+  nlohmann::json readings;
+  try {
+    readings = nlohmann::json::parse(exporter::ReadingsJson(snapshot));
+  } catch (const nlohmann::json::exception&) {
+    fuzz::Require(false, "the readings are JSON");
+  }
+  fuzz::Require(readings["counters"].size() == counters->size(), "one entry a counter");
+  for (size_t i = 0; i < counters->size(); ++i) {
+    const std::string& name = (*counters)[i].name;
+    bool utf8 = true;
+    try {
+      (void)nlohmann::json(name).dump();
+    } catch (const nlohmann::json::exception&) {
+      utf8 = false;
+    }
+    if (utf8) fuzz::Require(readings["counters"][i]["name"] == name, "a UTF-8 name is kept as it is");
   }
   return 0;
 }

@@ -5,18 +5,23 @@
 //   library  nvml (absent: nvml), counterlib, or none
 //   script   the fake NVML's or the double's script
 //   args     more of the command line, one argument a line
-//   scrapes  how many scrapes to make; the last one is compared (absent: 1)
+//   scrapes  how many scrapes to make, each on a reading of its own; the
+//            last one is compared (absent: 1)
 //   metrics  what that scrape answers, byte for byte, the scrape's duration
 //            written as <seconds>
+//   readings (where present) what /api/v1/readings answers right after,
+//            byte for byte, its time written as <time>: the same reading
 //   log      the exporter's standard error once stopped with SIGTERM, time
 //            stamps and the port left out
 // Every answer also passes promtool's check, where promtool is installed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "exporter_process.h"
 #include "scratch.h"
@@ -35,6 +40,11 @@ std::string Word(const fs::path& file, const std::string& otherwise) {
 std::string MaskDuration(const std::string& metrics) {
   static const std::regex duration("^kestrel_scrape_duration_seconds [^\n]*", std::regex::multiline);
   return std::regex_replace(metrics, duration, "kestrel_scrape_duration_seconds <seconds>");
+}
+
+std::string MaskTime(const std::string& readings) {
+  static const std::regex time("^\\{\"time\":[0-9.]+,");
+  return std::regex_replace(readings, time, "{\"time\":<time>,");
 }
 
 std::string MaskLog(const std::string& log) {
@@ -65,14 +75,23 @@ TEST_P(ExporterCase, AnswersAsExpected) {
   ExporterProcess exporter(args, environment);
   ASSERT_TRUE(exporter.listening()) << exporter.log();
   HttpAnswer answer;
-  for (int scrape = std::stoi(Word(dir / "scrapes", "1")); scrape > 0; --scrape)
+  for (int scrape = std::stoi(Word(dir / "scrapes", "1")); scrape > 0; --scrape) {
     answer = Ask(exporter.port(), "/metrics");
+    // A reading is served again for half a second.
+    if (scrape > 1) std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  }
   ASSERT_EQ(answer.status, 200);
   EXPECT_EQ(answer.headers["content-type"], "text/plain; version=0.0.4; charset=utf-8");
+  HttpAnswer readings = Ask(exporter.port(), "/api/v1/readings");
+  EXPECT_EQ(readings.status, 200);
+  EXPECT_EQ(readings.headers["content-type"], "application/json");
   EXPECT_EQ(exporter.Stop(SIGTERM), 0);
 
   EXPECT_EQ(MaskDuration(answer.body), ReadFile(dir / "metrics"));
   EXPECT_EQ(MaskLog(exporter.log()), ReadFile(dir / "log"));
+  if (fs::exists(dir / "readings")) {
+    EXPECT_EQ(MaskTime(readings.body), ReadFile(dir / "readings"));
+  }
   if (fs::exists(KESTREL_PROMTOOL))
     EXPECT_EQ(Promtool(answer.body), "");
   else

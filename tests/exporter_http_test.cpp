@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -44,13 +45,16 @@ struct Double {
   }
 };
 
+// Long enough for the next request to take a reading of its own.
+constexpr auto kPastReuse = std::chrono::milliseconds(600);
+
 int Occurrences(const std::string& text, const std::string& part) {
   int count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
   return count;
 }
 
-TEST(Paths, OnlyTheFrontPageAndTheMetricsAnswerAndOnlyToGetAndHead) {
+TEST(Paths, OnlyThePageItsFilesTheReadingsAndTheMetricsAnswerAndOnlyToGetAndHead) {
   Double library(kCounters);
   ExporterProcess exporter({"--web.telemetry-path", "/gpu<metrics>"}, library.environment);
   ASSERT_TRUE(exporter.listening()) << exporter.log();
@@ -60,6 +64,22 @@ TEST(Paths, OnlyTheFrontPageAndTheMetricsAnswerAndOnlyToGetAndHead) {
   EXPECT_EQ(page.status, 200);
   EXPECT_EQ(page.headers["content-type"], "text/html; charset=utf-8");
   EXPECT_NE(page.body.find("<a href=\"/gpu&lt;metrics&gt;\">"), std::string::npos) << page.body;
+  // Everything the page names is served, with the type the browser expects.
+  std::map<std::string, std::string> named;
+  static const std::regex reference("(?:src|href)=\"(assets/[^\"]+)\"");
+  for (std::sregex_iterator at(page.body.begin(), page.body.end(), reference), end; at != end; ++at)
+    named["/" + (*at)[1].str()] = "";
+  EXPECT_EQ(named.size(), 5u) << page.body;
+  for (const auto& [path, unused] : named) {
+    HttpAnswer asset = Ask(port, path);
+    EXPECT_EQ(asset.status, 200) << path;
+    EXPECT_GT(asset.body.size(), 100u) << path;
+    std::string type = asset.headers["content-type"];
+    std::string expected = path.ends_with(".js")    ? "text/javascript; charset=utf-8"
+                           : path.ends_with(".css") ? "text/css; charset=utf-8"
+                                                    : "image/svg+xml";
+    EXPECT_EQ(type, expected) << path;
+  }
 
   HttpAnswer metrics = Ask(port, "/gpu<metrics>");
   EXPECT_EQ(metrics.status, 200);
@@ -69,18 +89,37 @@ TEST(Paths, OnlyTheFrontPageAndTheMetricsAnswerAndOnlyToGetAndHead) {
   EXPECT_EQ(head.body, "");
   EXPECT_EQ(head.headers["content-type"], metrics.headers["content-type"]);
   EXPECT_GT(std::stoul(head.headers["content-length"]), 0u);
+  HttpAnswer readings = Ask(port, "/api/v1/readings");
+  EXPECT_EQ(readings.status, 200);
+  EXPECT_EQ(readings.headers["content-type"], "application/json");
+  EXPECT_EQ(readings.headers["cache-control"], "no-store");
+  EXPECT_NE(readings.body.find("{\"name\":\"gpu1_power_mw\",\"gpu\":\"1\",\"counter\":\"power_mw\","
+                               "\"unit\":\"watts\",\"value\":52.5}"),
+            std::string::npos) << readings.body;
 
   // Two scrapes on one connection, as Prometheus keeps it.
   HttpAnswer kept = Exchange(port, "GET /gpu<metrics> HTTP/1.1\r\nHost: x\r\n\r\n"
                                    "GET /gpu<metrics> HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(Occurrences(kept.raw, "HTTP/1.1 200 OK\r\n"), 2) << kept.raw.substr(0, 300);
 
-  for (const char* path : {"/metrics", "/gpu<metrics>/", "/favicon.ico", "//"})
+  for (const char* path : {"/metrics", "/gpu<metrics>/", "/favicon.ico", "//", "/assets/", "/assets",
+                           "/api/v1/readings/", "/index.html", "/assets/../"})
     EXPECT_EQ(Ask(port, path).status, 404) << path;
   for (const char* method : {"POST", "PUT", "DELETE", "OPTIONS", "BREW"}) {
-    HttpAnswer refused = Ask(port, "/gpu<metrics>", method);
-    EXPECT_EQ(refused.status, 405) << method;
-    EXPECT_EQ(refused.headers["allow"], "GET, HEAD") << method;
+    for (const char* path : {"/gpu<metrics>", "/api/v1/readings", "/"}) {
+      HttpAnswer refused = Ask(port, path, method);
+      EXPECT_EQ(refused.status, 405) << method << " " << path;
+      EXPECT_EQ(refused.headers["allow"], "GET, HEAD") << method << " " << path;
+    }
+  }
+  // Whatever the answer, the browser runs and loads only the exporter's own.
+  for (const char* path : {"/", "/assets/kestrel.js", "/api/v1/readings", "/gpu<metrics>", "/nothing"}) {
+    HttpAnswer answer = Ask(port, path);
+    EXPECT_EQ(answer.headers["x-content-type-options"], "nosniff") << path;
+    const std::string& policy = answer.headers["content-security-policy"];
+    EXPECT_NE(policy.find("default-src 'none'"), std::string::npos) << path;
+    EXPECT_NE(policy.find("script-src 'self';"), std::string::npos) << path;
+    EXPECT_EQ(policy.find("unsafe"), std::string::npos) << path;
   }
   EXPECT_EQ(exporter.Stop(SIGTERM), 0);
 }
@@ -153,6 +192,35 @@ TEST(ConcurrentScrapers, ShareReadingsAndNeverEnterTheTableTwiceAtOnce) {
   EXPECT_EQ(exporter.Stop(SIGTERM), 0);
 }
 
+// Twenty open pages and a scraper, each asking ten times a second: a reading
+// is served again for half a second, so the counter table sees at most two
+// rounds a second, and still a fresh one every half second.
+TEST(ConcurrentScrapers, PagesAndAScraperCostAtMostTwoRoundsASecond) {
+  Double library(kCounters);
+  ExporterProcess exporter({}, library.environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  const auto seconds = std::chrono::seconds(3);
+  const auto until = std::chrono::steady_clock::now() + seconds;
+  std::atomic<int> failed = 0;
+  std::vector<std::thread> clients;
+  for (int client = 0; client <= 20; ++client) {
+    std::string path = client == 0 ? "/metrics" : "/api/v1/readings";
+    clients.emplace_back([&, path, port = exporter.port()] {
+      while (std::chrono::steady_clock::now() < until) {
+        if (Ask(port, path).status != 200) ++failed;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(failed, 0);
+  // Rounds begin at 0, 0.5, ... 3 s at the most; a little late at the least.
+  EXPECT_LE(library.CallsOf("Sample"), 7);
+  EXPECT_GE(library.CallsOf("Sample"), 5);
+  EXPECT_EQ(library.CallsOf("OVERLAP"), 0);
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+}
+
 TEST(Lifecycle, ACounterLibraryInstalledLaterIsBoundWithoutARestart) {
   Double library(kCounters);
   ScratchDir folder;
@@ -164,6 +232,7 @@ TEST(Lifecycle, ACounterLibraryInstalledLaterIsBoundWithoutARestart) {
     EXPECT_EQ(answer.status, 200);
     EXPECT_NE(answer.body.find("\nkestrel_up 0\n"), std::string::npos);
     EXPECT_EQ(answer.body.find("kestrel_power_watts"), std::string::npos);
+    std::this_thread::sleep_for(kPastReuse);
   }
   fs::create_symlink(KESTREL_DOUBLES "/counterlib/libnvpmapi.so", folder / "libnvpmapi.so");
   HttpAnswer answer = Ask(exporter.port(), "/metrics");
