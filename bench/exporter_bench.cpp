@@ -5,8 +5,11 @@
 //     reads a scrape cannot do without (the baseline);
 //   - ScrapeServerSide: the same round through the exporter's session, and
 //     the exposition written from it;
+//   - PageReadingServerSide: the same round, and the live page's JSON;
 //   - ScrapeKeepAlive: a whole scrape through the HTTP server, from a client
-//     on loopback that keeps its connection, as Prometheus does;
+//     on loopback that keeps its connection, as Prometheus does; scrapes
+//     this close together are answered from a reading served again, so this
+//     is the exporter's cost of a scrape beside the round;
 //   - ScrapeNewConnection: the same, connecting anew each time;
 //   - ScrapeKeepAlive/EmptyAnswer: the same HTTP server answering a fixed short text
 //     without reading anything: what HTTP over loopback costs on its own.
@@ -27,6 +30,7 @@
 #include "counter_session.h"
 #include "exposition.h"
 #include "http_server.h"
+#include "readings_json.h"
 #include "routes.h"
 #include "service.h"
 #include "shared_readings.h"
@@ -93,6 +97,18 @@ void ScrapeServerSide(benchmark::State& state) {
     std::string text = writer.Write(Session().Read());
     bytes = text.size();
     benchmark::DoNotOptimize(text.data());
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+
+// What a live page's request costs the exporter when it takes a reading of
+// its own: the round, then the JSON.
+void PageReadingServerSide(benchmark::State& state) {
+  size_t bytes = 0;
+  for (auto _ : state) {
+    std::string json = exporter::ReadingsJson(Session().Read());
+    bytes = json.size();
+    benchmark::DoNotOptimize(json.data());
   }
   state.counters["bytes"] = static_cast<double>(bytes);
 }
@@ -177,6 +193,7 @@ void ScrapeNewConnection(benchmark::State& state) {
 
 BENCHMARK(ReadsInAPlainLoop);
 BENCHMARK(ScrapeServerSide);
+BENCHMARK(PageReadingServerSide);
 BENCHMARK_CAPTURE(ScrapeKeepAlive, , false)->UseRealTime();
 BENCHMARK_CAPTURE(ScrapeKeepAlive, EmptyAnswer, true)->UseRealTime();
 BENCHMARK(ScrapeNewConnection)->UseRealTime();

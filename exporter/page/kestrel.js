@@ -9,6 +9,7 @@
   const READINGS = 'api/v1/readings';
   const INTERVAL_MS = 1000;  // between readings
   const HISTORY = 600;       // points a chart keeps: ten minutes at one a second
+  const TALL = 6;            // values beside a chart that make its card two rows high
 
   // How the counters of each unit are drawn, in the order of their charts.
   // `scale` takes the metric's base unit to the one shown.
@@ -22,7 +23,8 @@
     joules: { title: 'Energy', unit: 'kJ', scale: 1e-3 },
   };
   const GROUP_ORDER = Object.keys(GROUPS);
-  // A limit or a total is what the others are measured against: dashed.
+  // A limit or a total is what the others in its chart are measured
+  // against: dashed (a percentage of a limit is not one).
   const REFERENCE = /(^|_)(limit|total)(_|$)/;
   const COLOURS = ['#1f77b4', '#e8710a', '#2ca02c', '#d62728', '#9467bd', '#8c564b',
     '#e377c2', '#7f7f7f', '#bcbd22', '#17becf', '#4e79a7', '#f28e2b', '#59a14f', '#b07aa1'];
@@ -86,12 +88,12 @@
     };
     if (group && GROUPS[group].range) options.valueRange = GROUPS[group].range;
     for (const label of labels.slice(1))
-      if (REFERENCE.test(label)) options.series[label] = { strokePattern: [6, 3] };
+      if (group !== 'ratio' && REFERENCE.test(label)) options.series[label] = { strokePattern: [6, 3] };
     return options;
   }
 
   function addCard(into, title, unit, counters, group, reading) {
-    const card = element('section', 'card');
+    const card = element('section', counters.length > TALL ? 'card tall' : 'card');
     card.appendChild(element('h3', '', unit ? `${title} (${unit})` : title));
     const graphElement = element('div', 'chart');
     card.appendChild(graphElement);
