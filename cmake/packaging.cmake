@@ -19,7 +19,9 @@
 #                 the build tree carry none.)
 #   Windows i686: a .zip of what a 32-bit Windows machine runs: kestrel.dll
 #                 with its sample kestrel.cfg, kestrelcli.exe, kestrelhost.exe,
-#                 and in server/ the 32-bit proxy/stub DLL.
+#                 the licence as LICENSE.txt with those of the runtime
+#                 linked in (licences/), and in server/ the 32-bit
+#                 proxy/stub DLL.
 #   Windows x64:  the same .zip with the counter server added in server/:
 #                 kestrelsrv.exe, the 64-bit proxy/stub DLL and the scripts
 #                 that register it. It takes the i686 build's files from
@@ -42,11 +44,27 @@ set(sample ${PROJECT_SOURCE_DIR}/plugin/kestrel.cfg.sample)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  # Our licence, and in licences/ those of the MinGW-w64 runtime, its
+  # threads library and GCC's runtime libraries, which the static linking
+  # puts into every program and DLL; Debian's copyright files for its
+  # toolchain give them in full.
+  function(kestrel_install_licences)
+    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+    foreach(package mingw-w64-common gcc-mingw-w64-base)
+      set(copyright /usr/share/doc/${package}/copyright)
+      if(EXISTS ${copyright})
+        install(FILES ${copyright} DESTINATION licences RENAME ${package}.txt)
+      else()
+        message(WARNING "${copyright} is missing: the Windows packages will lack its licences")
+      endif()
+    endforeach()
+  endfunction()
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(CPACK_SYSTEM_NAME win32)
     install(TARGETS kestrel kestrelcli kestrelhost RUNTIME DESTINATION . LIBRARY DESTINATION .)
     install(FILES ${sample} DESTINATION . RENAME kestrel.cfg)
     install(TARGETS kestrel_proxy RUNTIME DESTINATION server)
+    kestrel_install_licences()
   else()
     set(CPACK_SYSTEM_NAME windows)
     install(TARGETS kestrelsrv kestrel_proxy RUNTIME DESTINATION server)
@@ -55,6 +73,8 @@ if(WIN32)
     install(TARGETS nvpmapi RUNTIME DESTINATION server)
     install(PROGRAMS ${PROJECT_SOURCE_DIR}/server/register.cmd
                      ${PROJECT_SOURCE_DIR}/server/unregister.cmd DESTINATION server)
+    # Also where the i686 build's files are not packaged with these.
+    kestrel_install_licences()
     set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};kestrel;ALL;/")
     if(KESTREL_PACKAGE_WITH)
       list(APPEND CPACK_INSTALL_CMAKE_PROJECTS "${KESTREL_PACKAGE_WITH};kestrel;ALL;/")
