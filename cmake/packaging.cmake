@@ -5,7 +5,13 @@
 #                 lib/systemd/system, and in
 #                 lib/kestrel kestrel.so with its sample configuration, the
 #                 counter library over NVML (libnvpmapi.so) as the default
-#                 counter library, and the simulated GPU in simulated/.
+#                 counter library, and the simulated GPU in simulated/;
+#                 the manual pages in share/man, and in share/doc/kestrel
+#                 the copyright file and changelog (docs/), and LICENSE in
+#                 the tarball. The programs are stripped; the .deb's
+#                 debug information goes into a debug symbols package,
+#                 kestrel-dbgsym_<version>_<arch>.ddeb. lintian finds
+#                 nothing to warn of in the .deb, without any override.
 #                 The installed programs and plug-in carry a RUNPATH to
 #                 lib/kestrel, so they find the counter library there
 #                 without any environment variable; LD_LIBRARY_PATH, searched
@@ -13,7 +19,9 @@
 #                 the build tree carry none.)
 #   Windows i686: a .zip of what a 32-bit Windows machine runs: kestrel.dll
 #                 with its sample kestrel.cfg, kestrelcli.exe, kestrelhost.exe,
-#                 and in server/ the 32-bit proxy/stub DLL.
+#                 the licence as LICENSE.txt with those of the runtime
+#                 linked in (licences/), and in server/ the 32-bit
+#                 proxy/stub DLL.
 #   Windows x64:  the same .zip with the counter server added in server/:
 #                 kestrelsrv.exe, the 64-bit proxy/stub DLL and the scripts
 #                 that register it. It takes the i686 build's files from
@@ -30,16 +38,33 @@ set(CPACK_PACKAGE_VENDOR "Kestrel")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "NVIDIA GPU performance counters for monitoring hosts")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(sample ${PROJECT_SOURCE_DIR}/plugin/kestrel.cfg.sample)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  # Our licence, and in licences/ those of the MinGW-w64 runtime, its
+  # threads library and GCC's runtime libraries, which the static linking
+  # puts into every program and DLL; Debian's copyright files for its
+  # toolchain give them in full.
+  function(kestrel_install_licences)
+    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+    foreach(package mingw-w64-common gcc-mingw-w64-base)
+      set(copyright /usr/share/doc/${package}/copyright)
+      if(EXISTS ${copyright})
+        install(FILES ${copyright} DESTINATION licences RENAME ${package}.txt)
+      else()
+        message(WARNING "${copyright} is missing: the Windows packages will lack its licences")
+      endif()
+    endforeach()
+  endfunction()
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(CPACK_SYSTEM_NAME win32)
     install(TARGETS kestrel kestrelcli kestrelhost RUNTIME DESTINATION . LIBRARY DESTINATION .)
     install(FILES ${sample} DESTINATION . RENAME kestrel.cfg)
     install(TARGETS kestrel_proxy RUNTIME DESTINATION server)
+    kestrel_install_licences()
   else()
     set(CPACK_SYSTEM_NAME windows)
     install(TARGETS kestrelsrv kestrel_proxy RUNTIME DESTINATION server)
@@ -48,6 +73,8 @@ if(WIN32)
     install(TARGETS nvpmapi RUNTIME DESTINATION server)
     install(PROGRAMS ${PROJECT_SOURCE_DIR}/server/register.cmd
                      ${PROJECT_SOURCE_DIR}/server/unregister.cmd DESTINATION server)
+    # Also where the i686 build's files are not packaged with these.
+    kestrel_install_licences()
     set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};kestrel;ALL;/")
     if(KESTREL_PACKAGE_WITH)
       list(APPEND CPACK_INSTALL_CMAKE_PROJECTS "${KESTREL_PACKAGE_WITH};kestrel;ALL;/")
@@ -120,14 +147,34 @@ else()
   install(TARGETS simulated_gpu LIBRARY DESTINATION lib/kestrel/simulated)
   install(FILES ${sample} DESTINATION lib/kestrel)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kestrel developers <kestrel@localhost>")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER
+    "Kestrel developers <kestrel-developers@users.noreply.github.com>")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "NVIDIA GPU performance counters for monitoring hosts
- kestrelcli lists and samples the GPU's counters; kestrelhost tries the kestrel
- plug-in and writes its configuration; kestrel-exporter serves them to
- Prometheus (a systemd unit comes with it). The counters are read through NVML,
- the driver's management library (libnvidia-ml.so.1).")
+  # cpack puts CPACK_PACKAGE_DESCRIPTION_SUMMARY before this as the synopsis,
+  # and indents these lines by one blank.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "kestrelcli lists and samples the GPU's counters; kestrelhost tries the kestrel
+plug-in and writes its configuration; kestrel-exporter serves them to
+Prometheus (a systemd unit comes with it). The counters are read through NVML,
+the driver's management library (libnvidia-ml.so.1).")
+  # The programs go stripped into kestrel_VERSION_ARCH.deb, their debug
+  # information into kestrel-dbgsym_VERSION_ARCH.ddeb, found by build ID
+  # (cmake/linux/dbgsym.cmake mends what cpack gets wrong in it).
+  set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/linux/dbgsym.cmake)
+  # cpack would call ldconfig from postinst and postrm for the libraries in
+  # lib/kestrel, but that folder is private: the loader finds them by the
+  # programs' RUNPATH, never through ld.so's cache. Naming the two scripts
+  # as our own stops cpack writing them; as there are no such files, the
+  # package has no maintainer scripts at all.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_BINARY_DIR}/no-maintainer-scripts/postinst
+    ${CMAKE_BINARY_DIR}/no-maintainer-scripts/postrm)
+  # The tarball's programs are stripped too, and it keeps LICENSE, which
+  # the .deb leaves to its copyright file (cmake/linux/per_generator.cmake,
+  # cmake/linux/stage.cmake).
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/linux/per_generator.cmake)
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/linux/stage.cmake)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libnvidia-ml1 | nvidia-driver")
 endif()
 
