@@ -210,6 +210,14 @@ def main():
 
         problems = console_problems(driver)
         check(problems == [], f'nothing in the browser console: {problems}')
+
+        # The exporter goes away: the page says so, and keeps its charts.
+        process.terminate()
+        process.wait(10)
+        status = wait_for(lambda: driver.find_element(By.ID, 'status').text, 5, 'a status line')
+        check(status is not None and status.startswith('The exporter has not answered since'),
+              f'the status line: {status!r}')
+        check(shown_values(driver).get('gpu0_power_mw') == '123.4 W', 'the last values stay')
     finally:
         if driver is not None:
             driver.quit()

@@ -63,7 +63,6 @@
 
   // Few digits for large numbers, more for small ones; never exponents.
   function formatted(value) {
-    if (value === null) return '—';
     const size = Math.abs(value);
     const digits = size >= 1000 ? 0 : size >= 100 ? 1 : 2;
     return Number(value.toFixed(digits)).toString();
@@ -223,7 +222,7 @@
       failingSince = null;
     } catch (error) {
       if (failingSince === null) failingSince = new Date();
-      say(`The exporter does not answer since ${timeOfDay(failingSince)} (${error.message}); ` +
+      say(`The exporter has not answered since ${timeOfDay(failingSince)} (${error.message}); ` +
           'asking again every second.', true);
     }
     asking = false;
