@@ -116,12 +116,14 @@
     card.appendChild(list);
     into.appendChild(card);
     const labels = ['time', ...counters.map((index) => reading.counters[index].counter)];
-    charts.push({ graphElement, labels, colours, counters, group, unit, values, rows: [], graph: null });
+    charts.push({ graphElement, labels, colours, counters, group, unit, values, rows: [], graph: null,
+      onScreen: false, stale: false });
   }
 
   // One section a GPU: its charts by unit, then a chart for each counter
   // that has no unit of ours.
   function layOut(reading) {
+    onScreen.disconnect();
     main.replaceChildren();
     charts = [];
     gpus = new Map();
@@ -155,6 +157,7 @@
       chart.graph = new Dygraph(chart.graphElement, [[new Date(), ...chart.counters.map(() => null)]],
         chartOptions(chart.labels, chart.group, chart.colours));
       chart.rows = [];
+      onScreen.observe(chart.graphElement);
     }
   }
 
@@ -202,8 +205,9 @@
       if (gap) chart.rows.push([new Date(time.getTime() - 1), ...row.map(() => null)]);
       chart.rows.push([time, ...row]);
       if (chart.rows.length > HISTORY) chart.rows.splice(0, chart.rows.length - HISTORY);
-      chart.graph.updateOptions({ file: chart.rows });
       chart.graphElement.dataset.points = String(chart.rows.length);
+      if (chart.onScreen) chart.graph.updateOptions({ file: chart.rows });
+      else chart.stale = true;
       row.forEach((value, i) => {
         const unit = chart.unit ? ` ${chart.unit}` : '';
         chart.values[i].textContent = value === null ? '—' : formatted(value) + unit;
@@ -241,6 +245,20 @@
   dark.addEventListener('change', () => {
     for (const chart of charts)
       chart.graph.updateOptions(chartOptions(chart.labels, chart.group, chart.colours));
+  });
+
+  // A chart out of sight keeps its points but is drawn only when it comes
+  // into sight: with many GPUs, most charts are.
+  const onScreen = new IntersectionObserver((entries) => {
+    for (const entry of entries) {
+      const chart = charts.find((candidate) => candidate.graphElement === entry.target);
+      if (!chart) continue;
+      chart.onScreen = entry.isIntersecting;
+      if (chart.onScreen && chart.stale) {
+        chart.graph.updateOptions({ file: chart.rows });
+        chart.stale = false;
+      }
+    }
   });
 
   // dygraphs sizes a chart once, when it is made: follow the page's width.
