@@ -19,15 +19,18 @@ std::string ReadingsJson(const Snapshot& snapshot) {
       snapshot.takenAt.time_since_epoch()).count();
   json counters = json::array();
   if (snapshot.counters != nullptr) {
+    counters.get_ref<json::array_t&>().reserve(snapshot.counters->size());
     for (size_t i = 0; i < snapshot.counters->size(); ++i) {
       const ExportedCounter& counter = (*snapshot.counters)[i];
       const CounterValue& reading = snapshot.values[i];
       double value = reading.read ? MetricValue(counter.metric, reading.value, reading.cycles) : NAN;
-      counters.push_back({{"name", counter.name},
-                          {"gpu", counter.metric.gpu},
-                          {"counter", counter.metric.counter},
-                          {"unit", UnitOf(counter.metric)},
-                          {"value", std::isfinite(value) ? json(value) : json(nullptr)}});
+      // Filled key by key: an initializer list would copy every value twice.
+      json& entry = counters.emplace_back(json::object());
+      entry["name"] = counter.name;
+      entry["gpu"] = counter.metric.gpu;
+      entry["counter"] = counter.metric.counter;
+      entry["unit"] = UnitOf(counter.metric);
+      entry["value"] = std::isfinite(value) ? json(value) : json(nullptr);
     }
   }
   json reading = {{"time", static_cast<double>(millis) / 1000.0},
