@@ -60,7 +60,7 @@ Response Answer(SharedReadings& readings, ExpositionWriter& writer, const std::s
   if (path == kReadingsPath)
     return {200, kJsonType, ReadingsJson(*readings.Latest()), {{"Cache-Control", "no-store"}}};
   if (path == "/") return {200, std::string(AssetAt("/")->contentType), frontPage, {}};
-  // The page's files change only with the program: asked again, not reloaded.
+  // Fetched anew with each page: a new version of the program shows at once.
   if (const Asset* asset = AssetAt(path); asset != nullptr && path.starts_with("/assets/"))
     return {200, std::string(asset->contentType), std::string(asset->body), {{"Cache-Control", "no-cache"}}};
   return {404, kTextType, "Not Found\n", {}};
