@@ -6,7 +6,8 @@
 namespace exporter {
 namespace {
 
-std::string UnitOf(const MetricName& metric) {
+// The unit word of a metric, as the page groups counters by it.
+std::string UnitWord(const MetricName& metric) {
   if (metric.ratio) return "ratio";
   return metric.unitWords;
 }
@@ -29,7 +30,7 @@ std::string ReadingsJson(const Snapshot& snapshot) {
       entry["name"] = counter.name;
       entry["gpu"] = counter.metric.gpu;
       entry["counter"] = counter.metric.counter;
-      entry["unit"] = UnitOf(counter.metric);
+      entry["unit"] = UnitWord(counter.metric);
       entry["value"] = std::isfinite(value) ? json(value) : json(nullptr);
     }
   }

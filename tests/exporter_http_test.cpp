@@ -359,6 +359,7 @@ TEST(SimulatedLibrary, EveryScrapePassesPromtool) {
     EXPECT_NE(answer.body.find("\nkestrel_up 1\n"), std::string::npos);
     EXPECT_NE(answer.body.find("kestrel_gpu_busy_ratio{gpu=\"0\"} 0."), std::string::npos);
     EXPECT_EQ(Promtool(answer.body), "");
+    std::this_thread::sleep_for(kPastReuse);  // the next scrape reads the GPU again
   }
   EXPECT_EQ(exporter.Stop(SIGTERM), 0);
 }

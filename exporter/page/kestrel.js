@@ -156,7 +156,6 @@
     for (const chart of charts) {
       chart.graph = new Dygraph(chart.graphElement, [[new Date(), ...chart.counters.map(() => null)]],
         chartOptions(chart.labels, chart.group, chart.colours));
-      chart.rows = [];
       onScreen.observe(chart.graphElement);
     }
   }
