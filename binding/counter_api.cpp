@@ -1,7 +1,7 @@
 #include "counter_api.h"
 
 #include "counter_library.h"
-#include "counter_server.h"
+#include "server_interface.h"
 #include "platform.h"
 
 extern "C" int32_t KESTREL_CDECL UnboundEntry() { return kNotBound; }

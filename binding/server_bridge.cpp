@@ -2,7 +2,7 @@
 // server; a call that fails as a COM call closes the connection, so from
 // then on every bridge answers -5 without calling out, until the next
 // binding connects again.
-#include "counter_server.h"
+#include "server_interface.h"
 
 const CLSID CLSID_CounterServer = {
     0x7B7162C4, 0x3C2E, 0x4A53, {0x95, 0x41, 0x48, 0x5B, 0x0A, 0xB5, 0xE1, 0x75}};

@@ -12,7 +12,7 @@
 #include "counted_com.h"
 #include "counter_api.h"
 #include "counter_double.h"
-#include "counter_server.h"
+#include "server_interface.h"
 #include "counter_server_double.h"
 #include "scratch.h"
 #include "steered_wow64.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "counter_server.h"
+#include "server_interface.h"
 
 namespace counter_server_double {
 

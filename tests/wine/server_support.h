@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "counter_server.h"
+#include "server_interface.h"
 
 namespace testing_support {
 
