@@ -5,13 +5,16 @@
 //
 // Exit status: 0 written; 1 the counter library cannot be asked, or FILE
 // exists already or cannot be written; 2 a wrong command line.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "commands.h"
+#include "configuration_schema.h"
 #include "counter_api.h"
 #include "counter_interface.h"
 #include "counter_units.h"
@@ -23,10 +26,35 @@ namespace {
 
 using counter_interface::kNameBufferSize;
 using counter_interface::kTypeAttribute;
-constexpr size_t kLongestName = sizeof(KESTREL_DATA_SOURCE_DESC::name) - 1;
+const size_t kLongestName = configuration::FindKey(configuration::Section::kSource, "Name")->capacity - 1;
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : text + " ") {
+    if (c != ' ') {
+      word += c;
+    } else if (!word.empty()) {
+      words.push_back(word);
+      word.clear();
+    }
+  }
+  return words;
+}
+
+std::string Bracketed(const char* name) {
+  std::string bracketed = "[";
+  bracketed += name;
+  bracketed += ']';
+  return bracketed;
+}
+
+using configuration::Section;
 
 // Every comment line begins with ";": a key of a name the plug-in never reads.
-const char kHeader[] =
+constexpr size_t kHeaderWidth = 71;
+
+const char kFormat[] =
     "; Format: a line [Name] opens a section; a key, an equals sign and a value\n"
     "; on one line set a key. Names match in any case; blanks around names and\n"
     "; values are dropped, and so is one pair of quotes around a value. A key\n"
@@ -34,34 +62,60 @@ const char kHeader[] =
     "; character: a line that begins with one, like this one, is a key of a\n"
     "; name that the plug-in never reads. Of a key or a section given twice\n"
     "; only the first counts.\n"
-    ";\n"
-    "; [Settings]\n"
-    ";   LoggingLevel  0: no log. Any other number: the plug-in writes its log\n"
-    ";                 beside it, under its own name with .log.\n"
-    ";\n"
+    ";\n";
+
+const char kSources[] =
     "; [Source0], [Source1], ...: one section per source, in the order the host\n"
     "; shows them, numbered from 0 without gaps: the first section without an\n"
     "; ID ends the list. To drop a source, remove its section and renumber the\n"
-    "; sections after it.\n"
-    ";   ID         the counter's index, as kestrelcli lists them\n"
-    ";   Name       the name the host shows, at most 31 characters (without\n"
-    ";              it: the counter's own name)\n"
-    ";   Dim        the units, at most 31 characters (without it: Raw for a\n"
-    ";              raw counter, % for a percentage counter). A raw counter\n"
-    ";              whose name ends in its unit (power_mw) gets that unit,\n"
-    ";              or a larger one with the scaling below (W, ModType=2,\n"
-    ";              ModFactor=1000)\n"
-    ";   MaxLimit   the host's upper display limit (without it: 0)\n"
-    ";   MinLimit   the host's lower display limit (without it: 0)\n"
-    ";   GridDim    the host's grid step (without it: 0)\n"
-    ";   Group      the group the host files the source under, at most 15\n"
-    ";              characters\n"
-    ";   ModType    how the reading v is changed with the factor f: 1 v * f,\n"
-    ";              2 v / f, 3 f / v, 4 v + f, 5 v - f, 6 f - v; no ModType,\n"
-    ";              or any other number, leaves it unchanged\n"
-    ";   ModFactor  the factor f\n"
+    "; sections after it.\n";
+
+const char kNumbers[] =
     "; Numbers are decimal, with a point; a number followed by text reads as\n"
     "; the number alone, and a value that is not a number reads as 0.\n";
+
+// ";   Name  help", the help wrapped under itself.
+std::string KeyLines(Section section) {
+  size_t column = 0;
+  for (const configuration::Key& key : configuration::kKeys)
+    if (key.section == section) column = std::max(column, std::strlen(key.name));
+  column += 2;
+  std::string lines;
+  for (const configuration::Key& key : configuration::kKeys) {
+    if (key.section != section) continue;
+    std::string line = ";   ";
+    line += key.name;
+    line.resize(4 + column, ' ');
+    const size_t indent = line.size();
+    bool first = true;
+    for (const std::string& word : Words(configuration::HelpOf(key))) {
+      if (!first && line.size() + 1 + word.size() > kHeaderWidth) {
+        lines += line + "\n";
+        line = ";";
+        line.resize(indent, ' ');
+        first = true;
+      }
+      if (!first) line += ' ';
+      line += word;
+      first = false;
+    }
+    lines += line + "\n";
+  }
+  return lines;
+}
+
+std::string Header() {
+  std::string header = kFormat;
+  header += "; ";
+  header += Bracketed(configuration::kSettings);
+  header += "\n";
+  header += KeyLines(Section::kSettings);
+  header += ";\n";
+  header += kSources;
+  header += KeyLines(Section::kSource);
+  header += kNumbers;
+  return header;
+}
 
 bool ParseInitOptions(int argc, char** argv, const char** out) {
   for (int i = 0; i < argc; ++i) {
@@ -86,7 +140,7 @@ std::string NameValue(std::string name) {
            (ini::IsBlank(text.front()) || ini::IsBlank(text.back()) ||
             (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
              text.back() == text.front()) ||
-            text.find(" ;") != std::string::npos || text.find("\t;") != std::string::npos);
+            configuration::LooksLikeComment(text));
   };
   // A quoted value that fills its field exactly loses its last character.
   if (needsQuotes(name) && name.size() == kLongestName) name.pop_back();
@@ -134,7 +188,7 @@ std::string Configuration(uint32_t count) {
                      "; (kestrel.so or kestrel.dll reads kestrel.cfg). After every change,\n"
                      "; \"kestrelhost check kestrel.cfg\" tells what the plug-in will make of it.\n"
                      ";\n";
-  text += kHeader;
+  text += Header();
   text += "\n[Settings]\nLoggingLevel=0\n";
   for (uint32_t counter = 0; counter < count; ++counter) text += SourceSection(counter);
   return text;

@@ -1,6 +1,6 @@
 // The reading of one source, as the host polls it.
 #include "counter_api.h"
-#include "configuration_rules.h"
+#include "configuration_schema.h"
 #include "counter_interface.h"
 #include "data_sources.h"
 
@@ -14,26 +14,10 @@ constexpr float kValueUnreadable = 0.4f;
 using counter_interface::kTypeAttribute;
 constexpr double kPercentScale = 100.0;
 
-using namespace configuration;
-
-// Single precision throughout, as the host receives it.
-float ApplyModifier(float v, int32_t modifier, float f) {
-  switch (modifier) {
-    case kMultiply:
-      return v * f;
-    case kDivideBy:
-      return f <= 0.0f ? 0.0f : v / f;
-    case kDivideInto:
-      return v <= 0.0f ? 0.0f : f / v;
-    case kAdd:
-      return v + f;
-    case kSubtract:
-      return v - f;
-    case kSubtractFrom:
-      return f - v;
-    default:
-      return v;
-  }
+// Any type without a modifier leaves the reading as it is.
+float ApplyModifier(float v, int32_t type, float f) {
+  const configuration::Modifier* modifier = configuration::FindModifier(type);
+  return modifier != nullptr ? modifier->apply(v, f) : v;
 }
 
 }  // namespace

@@ -10,19 +10,16 @@ namespace platform {
 class ProfileFile;
 }
 
-// What the loader reads an "ID" or a number into: a longer value is cut to
-// one character less before it is parsed.
-inline constexpr uint32_t kValueBufferSize = 260;
-
-// One configured source. Every text is NUL-terminated within its field.
+// One configured source; configuration_schema.cpp says which key fills each
+// field. Every text is NUL-terminated within its field.
 struct KESTREL_DATA_SOURCE_DESC {
-  char id[32];           // key "ID": the counter index as decimal text
-  char name[32];         // key "Name", else the counter's own name, else "Unknown"
-  char units[32];        // key "Dim", else "Raw", "%" or "?"
+  char id[32];           // key "ID"
+  char name[32];         // key "Name"
+  char units[32];        // key "Dim"
   char description[64];  // always "Not Available"
   char group[16];        // key "Group"
-  int32_t modType;       // key "ModType": 1 to 6 pick a modifier, any other value none
-  float modFactor;       // key "ModFactor": the modifier's operand
+  int32_t modType;       // key "ModType"
+  float modFactor;       // key "ModFactor"
   float maxLimit;        // key "MaxLimit"
   float minLimit;        // key "MinLimit"
   float gridDim;         // key "GridDim"

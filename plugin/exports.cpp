@@ -4,7 +4,7 @@
 // these calls that finds the list empty, and only then.
 #include <cstdio>
 
-#include "configuration_rules.h"
+#include "configuration_schema.h"
 #include "counter_api.h"
 #include "data_sources.h"
 #include "log.h"

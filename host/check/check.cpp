@@ -20,10 +20,6 @@
 #include "text_file.h"
 
 
-std::string SourceSectionName(int32_t position) {
-  return configuration::kSourcePrefix + std::to_string(position);
-}
-
 std::optional<int32_t> SourcePosition(std::string_view name) {
   const std::string_view prefix = configuration::kSourcePrefix;
   if (name.size() <= prefix.size() || !ini::SameName(name.substr(0, prefix.size()), prefix))
@@ -130,17 +126,6 @@ bool IsText(const std::string& text, std::string* why) {
   return false;
 }
 
-int32_t ListEnd(const platform::ProfileFile& file) {
-  int32_t position = 0;
-  char id[kValueBufferSize];
-  while (position < kLastSourcePosition) {
-    file.ReadString(SourceSectionName(position).c_str(), configuration::kId, "", id, sizeof id);
-    if (id[0] == '\0') break;
-    ++position;
-  }
-  return position;
-}
-
 // Only asked when there is a source whose counter could be missing.
 std::optional<uint32_t> CounterCount() {
   uint32_t count = 0;
@@ -188,7 +173,7 @@ int RunCheck(int argc, char** argv) {
   platform::ProfileFile file(error ? options.path : fullPath.c_str());
 
   Findings findings;
-  CheckContext context{scan, file, ListEnd(file), {}, scan.Find(configuration::kSettings), {}, findings};
+  CheckContext context{scan, file, configuration::SourceListEnd(file), {}, scan.Find(configuration::kSettings), {}, findings};
   for (int64_t position = 0; position <= context.listEnd; ++position)
     context.sources.push_back(scan.Find(SourceSectionName(static_cast<int32_t>(position))));
   if (context.listEnd > 0) context.counterCount = CounterCount();

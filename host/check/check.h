@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "config_scan.h"
-#include "configuration_rules.h"
+#include "configuration_schema.h"
 #include "findings.h"
 
 namespace platform {
@@ -19,6 +19,7 @@ class ProfileFile;
 }
 
 using configuration::kLastSourcePosition;
+using configuration::SourceSectionName;
 
 struct CheckContext {
   const ConfigScan& scan;
@@ -31,9 +32,6 @@ struct CheckContext {
   std::optional<uint32_t> counterCount;      // when the counter library answered
   Findings& findings;
 };
-
-// "Source3" and the like: the section the plug-in reads at `position`.
-std::string SourceSectionName(int32_t position);
 
 // When `name` is a section the plug-in reads as a source (exactly
 // "Source%d" in any case), its position.

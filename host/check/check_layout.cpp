@@ -6,12 +6,6 @@
 
 namespace {
 
-// Lines that begin with ";" or "#" are the usual comments. The reader has no
-// comments, but such a line holds no key the plug-in reads either.
-bool IsComment(std::string_view text) {
-  return !text.empty() && (text.front() == ';' || text.front() == '#');
-}
-
 // A name that is close to what the plug-in reads: [Setings], [Source 1],
 // [Sources2], [Source01].
 std::string Suggestion(std::string_view name) {
@@ -29,7 +23,7 @@ std::string Suggestion(std::string_view name) {
 
 void CheckBareKeys(const CheckContext& context) {
   auto check = [&](const KeyLine& key) {
-    if (!key.bare || IsComment(key.name)) return;
+    if (!key.bare || configuration::IsCommentedOut(key.name)) return;
     if (key.name.front() == '[') {
       context.findings.Add(key.line, "key-without-value",
                            Quoted(key.name) +
@@ -50,7 +44,7 @@ void CheckBareKeys(const CheckContext& context) {
 
 void CheckKeysBeforeSections(const CheckContext& context) {
   for (const KeyLine& key : context.scan.keysBeforeSections) {
-    if (IsComment(key.name) || key.bare) continue;
+    if (configuration::IsCommentedOut(key.name) || key.bare) continue;
     context.findings.Add(key.line, "unknown-key",
                          Quoted(key.name) +
                              " stands before any section, so the plug-in never reads it");
@@ -69,9 +63,11 @@ void CheckUnknownSections(const CheckContext& context) {
                                "? Everything in it is ignored");
     } else {
       context.findings.Add(section.line, "unknown-section",
-                           Bracketed(section.name) +
-                               " is not a section the plug-in reads (it reads [Settings], "
-                               "[Source0], [Source1], ...): everything in it is ignored");
+                           Bracketed(section.name) + " is not a section the plug-in reads (it reads " +
+                               Bracketed(configuration::kSettings) + ", " +
+                               Bracketed(SourceSectionName(0)) + ", " +
+                               Bracketed(SourceSectionName(1)) +
+                               ", ...): everything in it is ignored");
     }
   }
 }

@@ -10,27 +10,26 @@
 #include "numbers.h"
 #include "profile.h"
 
-
 namespace {
 
 using Record = KESTREL_DATA_SOURCE_DESC;
 using namespace configuration;
+
+// "(they are 1 to 6)"
+std::string ModifierRange() {
+  std::string range = "(they are ";
+  range += std::to_string(kModifiers.front().type);
+  range += " to ";
+  range += std::to_string(kModifiers.back().type);
+  range += ')';
+  return range;
+}
 
 // `callback(position, section)` for every source the plug-in loads.
 template <class Callback>
 void ForEachSource(const CheckContext& context, Callback callback) {
   for (int32_t position = 0; position < context.listEnd; ++position)
     if (const SectionBlock* section = context.sources[position]) callback(position, *section);
-}
-
-// The value of `key` as the plug-in gets it with a buffer of `capacity`.
-std::string ReadAsPlugin(const CheckContext& context, int32_t position, const char* key,
-                         size_t capacity) {
-  std::string value(capacity, '\0');
-  context.file.ReadString(SourceSectionName(position).c_str(), key, "", value.data(),
-                          static_cast<uint32_t>(capacity));
-  value.resize(std::strlen(value.c_str()));
-  return value;
 }
 
 // What follows a number, unless it is only blanks.
@@ -72,26 +71,19 @@ void CheckCounterExists(const CheckContext& context, const KeyLine& key, bool nu
   }
 }
 
-struct NumberKey {
-  const char* name;
-  bool integer;
-};
-
-const NumberKey kNumberKeys[] = {{kMaxLimit, false}, {kMinLimit, false}, {kGridDim, false},
-                                 {kModType, true},   {kModFactor, false}};
-
 void CheckNumber(const CheckContext& context, int32_t position, const KeyLine& key,
-                 const NumberKey& number) {
-  if (key.value.size() > kValueBufferSize - 1)
+                 const configuration::Key& row) {
+  if (key.value.size() > row.readSize - 1)
     context.findings.Add(key.line, "text-cut",
                          std::string(key.name) + " is " + std::to_string(key.value.size()) +
                              " characters long: only its first " +
-                             std::to_string(kValueBufferSize - 1) + " are read");
-  std::string text = ReadAsPlugin(context, position, number.name, kValueBufferSize);
+                             std::to_string(row.readSize - 1) + " are read");
+  std::string text = ReadSourceValue(context.file, position, row);
   const char* end = nullptr;
   std::string value;
   bool parsed;
-  if (number.integer) {
+  const bool integer = row.kind == Kind::kInteger;
+  if (integer) {
     int32_t read = 0;
     parsed = ParseLeadingInt(text.c_str(), &read, &end);
     value = std::to_string(read);
@@ -104,7 +96,7 @@ void CheckNumber(const CheckContext& context, int32_t position, const KeyLine& k
     context.findings.Add(key.line, "number",
                          std::string(key.name) + " " + Quoted(key.value) +
                              " is not a number: it reads as 0" +
-                             (number.integer ? ", so no modifier" : ""));
+                             (row.name == kModType ? ", so no modifier" : ""));
   } else if (!Rest(end).empty()) {
     context.findings.Add(key.line, "number",
                          std::string(key.name) + " " + Quoted(key.value) + " reads as " + value +
@@ -112,11 +104,12 @@ void CheckNumber(const CheckContext& context, int32_t position, const KeyLine& k
   }
 }
 
-// A ";" after a blank looks like the start of a comment, which the format
-// does not have. Quotes say that the text is meant as it stands.
-bool HoldsComment(const KeyLine& key) {
-  return !key.quoted && (key.value.find(" ;") != std::string_view::npos ||
-                         key.value.find("\t;") != std::string_view::npos);
+// The rows of a source's keys of `kind`, but for the ID, which CheckIds
+// judges on its own.
+template <class Callback>
+void ForEachRow(Kind kind, Callback callback) {
+  for (const configuration::Key& row : configuration::kKeys)
+    if (row.section == Section::kSource && row.kind == kind && row.name != kId) callback(row);
 }
 
 }  // namespace
@@ -125,9 +118,10 @@ void CheckIds(const CheckContext& context) {
   ForEachSource(context, [&](int32_t position, const SectionBlock& section) {
     const KeyLine* key = FirstKey(section, kId);
     if (key == nullptr) return;
+    const configuration::Key& row = *FindKey(Section::kSource, kId);
     Record source{};
-    CopyText(source.id, ReadAsPlugin(context, position, kId, kValueBufferSize).c_str());
-    if (key->value.size() > sizeof source.id - 1) AddCut(context, *key, source.id);
+    Store(row, ReadSourceValue(context.file, position, row).c_str(), source);
+    if (key->value.size() > row.capacity - 1) AddCut(context, *key, source.id);
     int32_t number = 0;
     const char* end = nullptr;
     bool numeric = ParseLeadingInt(source.id, &number, &end);
@@ -148,35 +142,32 @@ void CheckIds(const CheckContext& context) {
 }
 
 void CheckTexts(const CheckContext& context) {
-  struct TextKey {
-    const char* name;
-    size_t capacity;
-  };
-  const TextKey keys[] = {{kName, sizeof(Record::name)},
-                          {kDim, sizeof(Record::units)},
-                          {kGroup, sizeof(Record::group)}};
   ForEachSource(context, [&](int32_t position, const SectionBlock& section) {
-    for (const TextKey& text : keys) {
-      const KeyLine* key = FirstKey(section, text.name);
-      if (key == nullptr) continue;
-      // A quoted value that fills its field exactly loses its last character.
-      std::string kept = ReadAsPlugin(context, position, text.name, text.capacity);
+    ForEachRow(Kind::kText, [&](const configuration::Key& row) {
+      const KeyLine* key = FirstKey(section, row.name);
+      if (key == nullptr) return;
+      // What the field keeps, by the reader's rules (a quoted value that
+      // fills its field loses its last character).
+      Record source{};
+      Store(row, ReadSourceValue(context.file, position, row).c_str(), source);
+      std::string kept = reinterpret_cast<const char*>(&source) + row.offset;
       if (kept != key->value) AddCut(context, *key, kept);
-      if (HoldsComment(*key))
+      if (!key->quoted && LooksLikeComment(key->value))
         context.findings.Add(key->line, "comment-in-value",
                              std::string(key->name) + " " + Quoted(key->value) +
                                  " holds a \";\" after a blank: it starts no comment, so all of "
                                  "it is kept (put the value in quotes if that is meant)");
-    }
+    });
   });
 }
 
 void CheckNumbers(const CheckContext& context) {
   ForEachSource(context, [&](int32_t position, const SectionBlock& section) {
-    for (const NumberKey& number : kNumberKeys) {
-      const KeyLine* key = FirstKey(section, number.name);
-      if (key != nullptr && !key->value.empty()) CheckNumber(context, position, *key, number);
-    }
+    for (Kind kind : {Kind::kNumber, Kind::kInteger})
+      ForEachRow(kind, [&](const configuration::Key& row) {
+        const KeyLine* key = FirstKey(section, row.name);
+        if (key != nullptr && !key->value.empty()) CheckNumber(context, position, *key, row);
+      });
   });
 }
 
@@ -195,27 +186,21 @@ void CheckModifiers(const CheckContext& context) {
       return;
     }
     Record source{};
-    ParseLeadingInt(ReadAsPlugin(context, position, kModType, kValueBufferSize).c_str(),
-                    &source.modType);
-    ParseLeadingFloat(ReadAsPlugin(context, position, kModFactor, kValueBufferSize).c_str(),
-                      &source.modFactor);
+    for (const char* name : {kModType, kModFactor}) {
+      const configuration::Key& row = *FindKey(Section::kSource, name);
+      Store(row, ReadSourceValue(context.file, position, row).c_str(), source);
+    }
     std::string factorIs = hasFactor ? "ModFactor is " + FloatText(source.modFactor)
                                      : std::string("ModFactor is not set, which reads as 0");
-    const char* what = nullptr;
-    if (source.modType == configuration::kMultiply && source.modFactor == 0)
-      what = "ModType 1 multiplies the reading by ModFactor, but ";
-    else if (source.modType == configuration::kDivideBy && source.modFactor <= 0)
-      what = "ModType 2 divides the reading by ModFactor, but ";
-    else if (source.modType == configuration::kDivideInto && source.modFactor == 0)
-      what = "ModType 3 divides ModFactor by the reading, but ";
-    if (what != nullptr)
+    const configuration::Modifier* modifier = FindModifier(source.modType);
+    if (modifier != nullptr && modifier->zeroesEverything(source.modFactor))
       context.findings.Add(type->line, "modifier",
-                           what + factorIs + ": every reading shows as 0");
-    if (source.modType < 0 || source.modType > configuration::kLastModifier)
+                           "ModType " + std::to_string(modifier->type) + " " + modifier->does +
+                               ", but " + factorIs + ": every reading shows as 0");
+    if (modifier == nullptr && source.modType != 0)  // 0: no modifier, as meant
       context.findings.Add(type->line, "modifier",
-                           "ModType " + std::to_string(source.modType) +
-                               " is not a modifier (they are 1 to 6): the reading is shown "
-                               "unchanged");
+                           "ModType " + std::to_string(source.modType) + " is not a modifier " +
+                               ModifierRange() + ": the reading is shown unchanged");
   });
 }
 
