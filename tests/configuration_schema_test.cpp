@@ -66,7 +66,10 @@ TEST(ConfigurationReference, DescribesEveryKeyOfTheSchemaAndNoOther) {
   for (const configuration::Key& key : configuration::kKeys) {
     SCOPED_TRACE(key.name);
     auto found = documented.find(key.name);
-    ASSERT_NE(found, documented.end()) << "not in the reference";
+    if (found == documented.end()) {
+      ADD_FAILURE() << "not in the reference";
+      continue;
+    }
     const DocumentedKey& doc = found->second;
     // [Settings] is the first table, the sources' keys the second.
     EXPECT_EQ(doc.table, key.section == Section::kSettings ? 0u : 1u);
