@@ -9,9 +9,11 @@
 # as a counter index), and the keys kestrelhost init explains in the header
 # it writes, with kestrelhost check confirming that it knows each key the
 # page names. The counter library is the one the environment gives.
-# usage: check_man_pages.sh MAN_DIR KESTRELCLI KESTRELHOST KESTREL_EXPORTER
+# kestrel.cfg(5)'s source is the one the build wrote, its keys filled in
+# from the configuration reference.
+# usage: check_man_pages.sh MAN_DIR KESTRELCLI KESTRELHOST KESTREL_EXPORTER CFG_PAGE
 set -uo pipefail
-man_dir=$1 kestrelcli=$2 kestrelhost=$3 exporter=$4
+man_dir=$1 kestrelcli=$2 kestrelhost=$3 exporter=$4 cfg_page=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
@@ -88,7 +90,7 @@ compare "kestrelcli(1) options" "$work/page" "$work/program" may-be-empty
 "$kestrelhost" init >"$work/init.cfg" 2>"$work/init.err" ||
   { echo "kestrelhost init failed:"; cat "$work/init.err"; exit 1; }
 sed -nE 's/^;   ([A-Z][A-Za-z]+)[[:space:]].*$/\1/p' "$work/init.cfg" | sort -u >"$work/program"
-sed -nE 's/^\*([A-Za-z]+)\*=.*$/\1/p' "$man_dir/kestrel.cfg.5.scd" | sort -u >"$work/page"
+sed -nE 's/^\*([A-Za-z]+)\*=.*$/\1/p' "$cfg_page" | sort -u >"$work/page"
 compare "kestrel.cfg(5) keys" "$work/page" "$work/program"
 # Each key of the page, set in a section that reads it: check knows them all.
 {
