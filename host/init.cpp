@@ -136,11 +136,8 @@ std::string NameValue(std::string name) {
     if (c == '\n' || c == '\r') c = ' ';
   if (name.size() > kLongestName) name.resize(kLongestName);
   auto needsQuotes = [](const std::string& text) {
-    return !text.empty() &&
-           (ini::IsBlank(text.front()) || ini::IsBlank(text.back()) ||
-            (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
-             text.back() == text.front()) ||
-            configuration::LooksLikeComment(text));
+    return !text.empty() && (ini::IsBlank(text.front()) || ini::IsBlank(text.back()) ||
+                             ini::IsQuoted(text) || configuration::LooksLikeComment(text));
   };
   // A quoted value that fills its field exactly loses its last character.
   if (needsQuotes(name) && name.size() == kLongestName) name.pop_back();

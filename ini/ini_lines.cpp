@@ -18,16 +18,15 @@ std::string_view rstrip(std::string_view text) {
   return text;
 }
 
-// One pair of matching quotes around a value of two or more characters.
-bool IsQuoted(std::string_view value) {
-  return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-         value.back() == value.front();
-}
-
 // A value is its text up to the first NUL, as a C string reader sees it.
 std::string_view cut_at_nul(std::string_view value) { return value.substr(0, value.find('\0')); }
 
 }  // namespace
+
+bool IsQuoted(std::string_view value) {
+  return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+         value.back() == value.front();
+}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
 

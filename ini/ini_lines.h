@@ -42,6 +42,10 @@ std::string DecodeText(std::string bytes);
 bool IsBlank(char c);
 std::string_view Strip(std::string_view text);
 
+// One pair of matching quotes ("..." or '...') around a value of two or
+// more characters: the reader removes them.
+bool IsQuoted(std::string_view value);
+
 // Names match in any case (ASCII letters only, as the profile functions do).
 bool SameName(std::string_view a, std::string_view b);
 std::string LowerName(std::string_view name);
