@@ -11,7 +11,8 @@
 // taken through that code page first, and its length is the one it has
 // there. Where the two cut a value differently (a character takes more
 // bytes in UTF-8 than in the code page, so fewer fit), its lookup has two
-// lines, tagged "windows: " and "posix: ", each holding on its system only.
+// lines, tagged "windows: " and "posix: ", each holding on its system only;
+// the posix one keeps a beginning of what the windows one keeps.
 // `kestrelhost check` walks the same file line by line; it must see every
 // key as the reader gives it.
 #include "profile.h"
@@ -28,6 +29,7 @@
 #endif
 
 #include "config_scan.h"
+#include "ini_field.h"
 #include "ini_lines.h"
 #include "scratch.h"
 #include "text_file.h"
@@ -124,6 +126,29 @@ TEST_P(ProfileCase, LookupsGiveTheExpectedValues) {
   for (const std::string& line : SplitLines(ReadFile(dir / "expected")))
     expected += ExpectedHere(line);
   EXPECT_EQ(results, expected);
+}
+
+// Where the systems cut a value differently, the line for systems other
+// than Windows keeps all of Windows' text that fits whole in the field's
+// bytes: the two differ only by what a character takes there.
+TEST_P(ProfileCase, WhereTheSystemsDifferPosixKeepsWhatFitsOfWindowsText) {
+  std::vector<std::string> lines = SplitLines(ReadFile(kCases / GetParam() / "expected"));
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (!line.starts_with("windows: ") && !line.starts_with("posix: ")) continue;
+    std::string lookup, windowsText, posixLookup, posixText;
+    size_t length = 0;
+    ASSERT_TRUE(line.starts_with("windows: ") && i + 1 < lines.size() &&
+                lines[i + 1].starts_with("posix: "))
+        << "not a windows line followed by its posix line: " << line;
+    ASSERT_TRUE(SplitResult(line.substr(9), &lookup, &windowsText, &length) &&
+                SplitResult(lines[++i].substr(7), &posixLookup, &posixText, &length))
+        << "not a string lookup: " << line;
+    ASSERT_EQ(posixLookup, lookup);
+    size_t size = std::stoul(lookup.substr(lookup.rfind('|') + 1));
+    EXPECT_EQ(posixText, ini::KeptPart(windowsText, false, size)) << lookup;
+    EXPECT_NE(posixText, windowsText) << lookup << ": the same on both, so one line";
+  }
 }
 
 // Every key as check's scan sees it (the first of its name in the first
