@@ -20,13 +20,14 @@
 #include "counter_units.h"
 #include "counters.h"
 #include "data_sources.h"
+#include "ini_field.h"
 #include "ini_lines.h"
 
 namespace {
 
 using counter_interface::kNameBufferSize;
 using counter_interface::kTypeAttribute;
-const size_t kLongestName = configuration::FindKey(configuration::Section::kSource, "Name")->capacity - 1;
+const size_t kNameCapacity = configuration::FindKey(configuration::Section::kSource, "Name")->capacity;
 
 std::vector<std::string> Words(const std::string& text) {
   std::vector<std::string> words;
@@ -134,14 +135,15 @@ bool ParseInitOptions(int argc, char** argv, const char** out) {
 std::string NameValue(std::string name) {
   for (char& c : name)
     if (c == '\n' || c == '\r') c = ' ';
-  if (name.size() > kLongestName) name.resize(kLongestName);
-  auto needsQuotes = [](const std::string& text) {
+  auto needsQuotes = [](std::string_view text) {
     return !text.empty() && (ini::IsBlank(text.front()) || ini::IsBlank(text.back()) ||
                              ini::IsQuoted(text) || configuration::LooksLikeComment(text));
   };
-  // A quoted value that fills its field exactly loses its last character.
-  if (needsQuotes(name) && name.size() == kLongestName) name.pop_back();
-  return needsQuotes(name) ? "\"" + name + "\"" : name;
+  std::string_view kept = ini::KeptPart(name, false, kNameCapacity);
+  if (!needsQuotes(kept)) return std::string(kept);
+  kept = ini::KeptPart(kept, true, kNameCapacity);
+  std::string value(kept);
+  return needsQuotes(kept) ? "\"" + value + "\"" : value;
 }
 
 std::string SourceSection(uint32_t counter) {
@@ -162,10 +164,11 @@ std::string SourceSection(uint32_t counter) {
     comment += ", a percentage counter";
   if (nameResult != 0)
     comment += "; its name cannot be read (code " + ResultCode(nameResult) + "), set Name";
-  else if (std::strlen(name) > kLongestName)
-    comment += "; its name is cut to the 31 characters the host shows";
+  else if (ini::KeptPart(name, false, kNameCapacity).size() < std::strlen(name))
+    comment += "; its name is cut to the " + std::to_string(kNameCapacity - 1) +
+               " characters the host shows";
 
-  std::string section = "\n" + comment + "\n[Source" + index + "]\nID=" + index + "\n";
+  std::string section = "\n" + comment + "\n[" + configuration::SourceSectionName(static_cast<int32_t>(counter)) + "]\nID=" + index + "\n";
   std::string value = nameResult == 0 ? NameValue(name) : "";
   if (!value.empty()) section += "Name=" + value + "\n";
   const counter_units::CounterUnit* unit = nameResult == 0 ? counter_units::UnitOf(name) : nullptr;

@@ -12,7 +12,7 @@
 //   - the first "=" splits key from value; blanks around both are trimmed;
 //     one pair of matching quotes ("..." or '...') around a value of two or
 //     more characters is removed, but a quoted value that exactly fills the
-//     buffer loses its last character;
+//     buffer, counted in characters, loses its last character;
 //   - a line without "=" is a key without a value: it reads as missing, and
 //     hides a later key of the same name;
 //   - ";" is an ordinary character;
@@ -39,7 +39,10 @@ class ProfileFile {
 
   // Copies the value of `key` in `section`, or `fallback` when there is none,
   // into `buffer`, cut to `size` - 1 characters and terminated. Returns the
-  // number of characters copied.
+  // number of bytes copied. Windows gives text in the ANSI code page (one
+  // byte a character in the Western ones); other systems give UTF-8, cut
+  // where Windows cuts it, or sooner and between characters where that
+  // would not fit in `size` - 1 bytes (see ini_field.h).
   uint32_t ReadString(const char* section, const char* key, const char* fallback, char* buffer,
                       uint32_t size) const;
 

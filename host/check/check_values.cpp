@@ -6,6 +6,7 @@
 
 #include "check.h"
 #include "data_sources.h"
+#include "ini_field.h"
 #include "ini_lines.h"
 #include "numbers.h"
 #include "profile.h"
@@ -47,11 +48,19 @@ std::string CounterRange(uint32_t count) {
          std::to_string(count - 1);
 }
 
+// Lengths are counted in characters, as Windows counts them: a text is cut
+// when the field keeps fewer than it has.
+bool IsCut(std::string_view kept, std::string_view value) {
+  return ini::CharacterCount(kept) < ini::CharacterCount(value);
+}
+
 void AddCut(const CheckContext& context, const KeyLine& key, const std::string& kept) {
   context.findings.Add(key.line, "text-cut",
-                       std::string(key.name) + " is " + std::to_string(key.value.size()) +
-                           " characters long: only its first " + std::to_string(kept.size()) +
-                           " are kept, " + Quoted(kept));
+                       std::string(key.name) + " is " +
+                           std::to_string(ini::CharacterCount(key.value)) +
+                           " characters long: only its first " +
+                           std::to_string(ini::CharacterCount(kept)) + " are kept, " +
+                           Quoted(kept));
 }
 
 void CheckCounterExists(const CheckContext& context, const KeyLine& key, bool numeric,
@@ -73,12 +82,13 @@ void CheckCounterExists(const CheckContext& context, const KeyLine& key, bool nu
 
 void CheckNumber(const CheckContext& context, int32_t position, const KeyLine& key,
                  const configuration::Key& row) {
-  if (key.value.size() > row.readSize - 1)
-    context.findings.Add(key.line, "text-cut",
-                         std::string(key.name) + " is " + std::to_string(key.value.size()) +
-                             " characters long: only its first " +
-                             std::to_string(row.readSize - 1) + " are read");
   std::string text = ReadSourceValue(context.file, position, row);
+  if (IsCut(text, key.value))
+    context.findings.Add(key.line, "text-cut",
+                         std::string(key.name) + " is " +
+                             std::to_string(ini::CharacterCount(key.value)) +
+                             " characters long: only its first " +
+                             std::to_string(ini::CharacterCount(text)) + " are read");
   const char* end = nullptr;
   std::string value;
   bool parsed;
@@ -121,7 +131,7 @@ void CheckIds(const CheckContext& context) {
     const configuration::Key& row = *FindKey(Section::kSource, kId);
     Record source{};
     Store(row, ReadSourceValue(context.file, position, row).c_str(), source);
-    if (key->value.size() > row.capacity - 1) AddCut(context, *key, source.id);
+    if (IsCut(source.id, key->value)) AddCut(context, *key, source.id);
     int32_t number = 0;
     const char* end = nullptr;
     bool numeric = ParseLeadingInt(source.id, &number, &end);
@@ -151,7 +161,7 @@ void CheckTexts(const CheckContext& context) {
       Record source{};
       Store(row, ReadSourceValue(context.file, position, row).c_str(), source);
       std::string kept = reinterpret_cast<const char*>(&source) + row.offset;
-      if (kept != key->value) AddCut(context, *key, kept);
+      if (IsCut(kept, key->value)) AddCut(context, *key, kept);
       if (!key->quoted && LooksLikeComment(key->value))
         context.findings.Add(key->line, "comment-in-value",
                              std::string(key->name) + " " + Quoted(key->value) +

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "ini_field.h"
 #include "ini_file.h"
 #include "text_file.h"
 
@@ -43,23 +44,13 @@ int32_t ParseProfileInt(std::string_view text) {
   return static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
 }
 
-// Copies `text` cut to `size` - 1 characters and terminated; returns the
-// length copied.
-uint32_t CopyCut(std::string_view text, char* buffer, uint32_t size) {
-  size_t length = text.size() < size - 1 ? text.size() : size - 1;
-  std::memcpy(buffer, text.data(), length);
-  buffer[length] = '\0';
-  return static_cast<uint32_t>(length);
-}
-
-// A quoted value is copied as Windows copies it: the text after the opening
-// quote, closing quote included, is cut to the buffer, and the last
-// character copied is dropped when the buffer could hold all of it. So a
-// value that fills the buffer exactly loses its last character.
-uint32_t CopyQuoted(std::string_view inner, char* buffer, uint32_t size) {
-  uint32_t length = CopyCut(inner, buffer, size);
-  if (size == inner.size() + 1 && length > 0) buffer[--length] = '\0';
-  return length;
+// Copies what a field of `size` bytes keeps of `text` into it, terminated;
+// returns the length copied.
+uint32_t CopyKept(std::string_view text, bool quoted, char* buffer, uint32_t size) {
+  std::string_view kept = ini::KeptPart(text, quoted, size);
+  std::memcpy(buffer, kept.data(), kept.size());
+  buffer[kept.size()] = '\0';
+  return static_cast<uint32_t>(kept.size());
 }
 
 }  // namespace
@@ -85,8 +76,8 @@ uint32_t ProfileFile::ReadString(const char* section, const char* key, const cha
                                  char* buffer, uint32_t size) const {
   if (size == 0) return 0;
   const ini::IniFile::Entry* entry = contents_ ? contents_->ini.Find(section, key) : nullptr;
-  if (entry == nullptr || entry->bare) return CopyCut(fallback, buffer, size);
-  return entry->quoted ? CopyQuoted(entry->value, buffer, size) : CopyCut(entry->value, buffer, size);
+  if (entry == nullptr || entry->bare) return CopyKept(fallback, false, buffer, size);
+  return CopyKept(entry->value, entry->quoted, buffer, size);
 }
 
 int32_t ProfileFile::ReadInt(const char* section, const char* key, int32_t fallback) const {
