@@ -91,16 +91,18 @@ std::string KeyLines(Section section) {
     bool first = true;
     for (const std::string& word : Words(configuration::HelpOf(key))) {
       if (!first && line.size() + 1 + word.size() > kHeaderWidth) {
-        lines += line + "\n";
-        line = ";";
-        line.resize(indent, ' ');
+        lines += line;
+        lines += '\n';
+        line.assign(indent, ' ');
+        line.front() = ';';
         first = true;
       }
       if (!first) line += ' ';
       line += word;
       first = false;
     }
-    lines += line + "\n";
+    lines += line;
+    lines += '\n';
   }
   return lines;
 }
