@@ -90,10 +90,10 @@ uint32_t GpuOf(const State& s, uint32_t index) {
   return index % static_cast<uint32_t>(s.gpus.size());
 }
 
-// Codes that the binder uses itself (-1, -2, -3, -5) would be taken for its
-// own; such an NVML failure is reported as NVML's "unknown error".
+// A code that the binder makes itself would be taken for its own; such an
+// NVML failure is reported as NVML's "unknown error".
 int32_t InitFailure(nvml::Return code) {
-  if (code == 1 || code == 2 || code == 3 || code == 5 || code <= 0) return -nvml::kUnknown;
+  if (code <= 0 || counter_interface::IsBinderResult(-code)) return -nvml::kUnknown;
   return -code;
 }
 

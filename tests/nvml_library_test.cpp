@@ -159,6 +159,15 @@ TEST_F(NvmlLibrary, AddCounterRefusesWithNvmlsCode) {
   }
 }
 
+// NVML's failure codes at Init come back negated, but those the binder makes
+// itself, which would read as its own: each reads as NVML's "unknown error".
+TEST_F(NvmlLibrary, InitFailureNeverAnswersABinderCode) {
+  const std::pair<int32_t, int32_t> codes[] = {
+      {1, -999}, {2, -999}, {3, -999}, {5, -999}, {4, -4}, {9, -9}, {999, -999}};
+  for (const auto& [code, answer] : codes)
+    EXPECT_EQ(Bind("init " + std::to_string(code) + "\n"), answer) << code;
+}
+
 TEST_F(NvmlLibrary, LostGpuFailsAloneWith15) {
   ASSERT_EQ(Bind("gpu 0000:01:00.0\ntemperature 40\nfail * 15 2\n"
                  "gpu 0000:02:00.0\ntemperature 41\n"),
