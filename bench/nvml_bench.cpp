@@ -15,12 +15,13 @@
 #include <fstream>
 
 #include "counter_api.h"
+#include "counters.h"
 #include "nvml_abi.h"
 #include "platform.h"
 
 namespace {
 
-constexpr uint32_t kPerGpu = 35;
+constexpr uint32_t kPerGpu = nvpm::kCountersPerGpu;
 
 using CallCount = long (*)(const char*);
 
@@ -62,12 +63,14 @@ void Poll(uint32_t counter) {
 // pcie_tx_kbps, read by AddCounter less than a second before: no NVML call.
 void NvmlPollWithoutNvmlCall(benchmark::State& state) {
   BindOverTwoGpus();
-  for (auto _ : state) Poll(16 * 2);  // pcie_tx_kbps of the first of two GPUs
+  const uint32_t pcieTxOfFirstGpu = nvpm::PositionNamed("pcie_tx_kbps") * 2;
+  for (auto _ : state) Poll(pcieTxOfFirstGpu);
 }
 
 void NvmlPollWithNvmlCall(benchmark::State& state) {
   BindOverTwoGpus();
-  for (auto _ : state) Poll(0);
+  const uint32_t gpuBusyOfFirstGpu = nvpm::PositionNamed("gpu_busy") * 2;
+  for (auto _ : state) Poll(gpuBusyOfFirstGpu);
 }
 
 void NvmlCallAlone(benchmark::State& state) {

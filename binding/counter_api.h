@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "counter_interface.h"
 #include "counter_slots.h"
 #include "platform_abi.h"
 
@@ -26,11 +27,12 @@ struct CounterApiSlots {
 // The table itself, one per process.
 extern CounterApiSlots CounterApiTable;
 
-// Result codes made by the binding layer itself.
-inline constexpr int32_t kBindingFailed = -1;
-inline constexpr int32_t kLibraryNotLoadable = -2;
-inline constexpr int32_t kNotBound = -3;
-inline constexpr int32_t kNoServerConnection = -5;
+// The binding layer's own result codes (counter_interface.h), by the names
+// its callers use.
+using counter_interface::kBindingFailed;
+using counter_interface::kLibraryNotLoadable;
+using counter_interface::kNotBound;
+using counter_interface::kNoServerConnection;
 
 using UnboundEntryFn = int32_t(KESTREL_CDECL*)();
 

@@ -1,9 +1,10 @@
 // What the counter library and its callers agree on, written once: the
 // function identifiers NVPMQueryInterface takes, the attribute that tells a
-// raw counter from a percentage, and the buffer every caller asks a counter
-// name into. The binder, the programs and our own counter library over NVML
-// take them from here; the test doubles keep a copy of their own, written
-// from the library's side, so that a slip here shows in the tests.
+// raw counter from a percentage, the buffer every caller asks a counter
+// name into, and the result codes the binder keeps for itself. The binder,
+// the programs and our own counter library over NVML take them from here;
+// the test doubles keep a copy of their own, written from the library's
+// side, so that a slip here shows in the tests.
 #pragma once
 
 #include <cstdint>
@@ -26,5 +27,17 @@ inline constexpr uint32_t kTypeAttribute = 2;
 
 // The buffer every caller asks a counter's name into, terminator included.
 inline constexpr uint32_t kNameBufferSize = 200;
+
+// Result codes the binding layer makes itself. A counter library must not
+// answer them, or its failure would read as the binder's.
+inline constexpr int32_t kBindingFailed = -1;
+inline constexpr int32_t kLibraryNotLoadable = -2;
+inline constexpr int32_t kNotBound = -3;  // what an unbound entry answers
+inline constexpr int32_t kNoServerConnection = -5;
+
+constexpr bool IsBinderResult(int32_t code) {
+  return code == kBindingFailed || code == kLibraryNotLoadable || code == kNotBound ||
+         code == kNoServerConnection;
+}
 
 }  // namespace counter_interface

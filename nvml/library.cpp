@@ -30,17 +30,9 @@ namespace nvpm {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kPcieInterval = std::chrono::seconds(1);
+constexpr auto kSlowInterval = std::chrono::seconds(1);
 constexpr auto kMetricsInterval = std::chrono::milliseconds(100);
 using counter_interface::kTypeAttribute;
-
-
-struct Nvml {
-  void* library = nullptr;
-#define KESTREL_NVML_MEMBER(name, params) nvml::Return(NVML_CALL* name) params = nullptr;
-  KESTREL_NVML_FUNCTIONS(KESTREL_NVML_MEMBER)
-#undef KESTREL_NVML_MEMBER
-};
 
 struct Gpu {
   nvml::Device device = nullptr;
@@ -51,8 +43,8 @@ struct Gpu {
   Readings readings;
   uint64_t readAt[kFeedCount] = {};  // the Sample round of each feed's reading
   nvml::Return result[kFeedCount] = {};
-  Clock::time_point pcieAt[2];
-  bool pcieRead[2] = {};
+  Clock::time_point slowAt[kFeedCount];  // when a slow feed was last read
+  bool slowRead[kFeedCount] = {};
 
   // Performance metrics: the two latest samples, older first.
   nvml::Return metricsSupport = nvml::kNotSupported;
@@ -90,10 +82,10 @@ uint32_t GpuOf(const State& s, uint32_t index) {
   return index % static_cast<uint32_t>(s.gpus.size());
 }
 
-// Codes that the binder uses itself (-1, -2, -3, -5) would be taken for its
-// own; such an NVML failure is reported as NVML's "unknown error".
+// A code that the binder makes itself would be taken for its own; such an
+// NVML failure is reported as NVML's "unknown error".
 int32_t InitFailure(nvml::Return code) {
-  if (code == 1 || code == 2 || code == 3 || code == 5 || code <= 0) return -nvml::kUnknown;
+  if (code <= 0 || counter_interface::IsBinderResult(-code)) return -nvml::kUnknown;
   return -code;
 }
 
@@ -226,115 +218,25 @@ int32_t KESTREL_CDECL GetCounterAttribute(uint32_t index, uint32_t attribute, ui
   if (!s.initialised) return nvml::kUninitialized;
   if (index >= s.counters.size() || attribute != kTypeAttribute || value == nullptr)
     return nvml::kInvalidArgument;
-  *value = kCounters[PositionOf(s, index)].raw ? 1 : 0;
+  *value = kCounters[PositionOf(s, index)].type == kRaw ? 1 : 0;
   return 0;
 }
 
-// Memory as nvidia-smi shows it (used without the driver's reserve) where
-// the driver has the newer call; the older one counts the reserve as used.
-nvml::Return ReadMemory(const Nvml& n, nvml::Device d, nvml::Memory& memory) {
-  if (n.nvmlDeviceGetMemoryInfo_v2) {
-    nvml::MemoryV2 v2{};
-    v2.version = nvml::kMemoryV2Version;
-    nvml::Return result = n.nvmlDeviceGetMemoryInfo_v2(d, &v2);
-    if (result == 0) memory = {v2.total, v2.free, v2.used};
-    return result;
-  }
-  if (!n.nvmlDeviceGetMemoryInfo) return nvml::kFunctionNotFound;
-  return n.nvmlDeviceGetMemoryInfo(d, &memory);
-}
-
-nvml::Return ReadTemperature(const Nvml& n, nvml::Device d, unsigned& celsius) {
-  if (n.nvmlDeviceGetTemperatureV) {
-    nvml::Temperature t{};
-    t.version = nvml::kTemperatureVersion;
-    t.sensorType = static_cast<int>(nvml::kTemperatureGpu);
-    nvml::Return result = n.nvmlDeviceGetTemperatureV(d, &t);
-    // The counter is unsigned: a die below freezing reads 0, not 4 billion.
-    if (result == 0) celsius = t.temperature > 0 ? static_cast<unsigned>(t.temperature) : 0;
-    return result;
-  }
-  if (!n.nvmlDeviceGetTemperature) return nvml::kFunctionNotFound;
-  return n.nvmlDeviceGetTemperature(d, nvml::kTemperatureGpu, &celsius);
-}
-
-// One NVML call for `feed`, whatever was read before: the current function
-// where the driver has it, else the one it replaced.
+// One NVML call for `feed`, whatever was read before.
 nvml::Return Call(const Nvml& n, Gpu& gpu, Feed feed) {
-  Readings& r = gpu.readings;
-  nvml::Device d = gpu.device;
-  unsigned ignoredPeriod = 0;
-  switch (feed) {
-    case kUtilization:
-      if (!n.nvmlDeviceGetUtilizationRates) break;
-      return n.nvmlDeviceGetUtilizationRates(d, &r.utilization);
-    case kEncoder:
-      if (!n.nvmlDeviceGetEncoderUtilization) break;
-      return n.nvmlDeviceGetEncoderUtilization(d, &r.encoder, &ignoredPeriod);
-    case kDecoder:
-      if (!n.nvmlDeviceGetDecoderUtilization) break;
-      return n.nvmlDeviceGetDecoderUtilization(d, &r.decoder, &ignoredPeriod);
-    case kFan:
-      if (!n.nvmlDeviceGetFanSpeed) break;
-      return n.nvmlDeviceGetFanSpeed(d, &r.fan);
-    case kMemory:
-      return ReadMemory(n, d, r.memory);
-    case kPower:
-      if (!n.nvmlDeviceGetPowerUsage) break;
-      return n.nvmlDeviceGetPowerUsage(d, &r.powerMw);
-    case kPowerLimit:
-      if (!n.nvmlDeviceGetEnforcedPowerLimit) break;
-      return n.nvmlDeviceGetEnforcedPowerLimit(d, &r.powerLimitMw);
-    case kClockGraphics:
-    case kClockSm:
-    case kClockMem: {
-      if (!n.nvmlDeviceGetClockInfo) break;
-      unsigned clock = feed - kClockGraphics;
-      return n.nvmlDeviceGetClockInfo(d, clock, &r.clockMhz[clock]);
-    }
-    case kTemperature:
-      return ReadTemperature(n, d, r.temperatureC);
-    case kPcieTx:
-    case kPcieRx: {
-      if (!n.nvmlDeviceGetPcieThroughput) break;
-      unsigned direction = feed == kPcieTx ? nvml::kPcieTx : nvml::kPcieRx;
-      return n.nvmlDeviceGetPcieThroughput(d, direction, &r.pcieKbps[direction]);
-    }
-    case kThrottle:
-      if (n.nvmlDeviceGetCurrentClocksEventReasons)
-        return n.nvmlDeviceGetCurrentClocksEventReasons(d, &r.throttleReasons);
-      if (!n.nvmlDeviceGetCurrentClocksThrottleReasons) break;
-      return n.nvmlDeviceGetCurrentClocksThrottleReasons(d, &r.throttleReasons);
-    case kEnergy:
-      if (!n.nvmlDeviceGetTotalEnergyConsumption) break;
-      return n.nvmlDeviceGetTotalEnergyConsumption(d, &r.energyMj);
-    case kPcieReplay:
-      if (!n.nvmlDeviceGetPcieReplayCounter) break;
-      return n.nvmlDeviceGetPcieReplayCounter(d, &r.pcieReplays);
-    case kEccCorrected:
-    case kEccUncorrected: {
-      if (!n.nvmlDeviceGetTotalEccErrors) break;
-      int type = feed == kEccCorrected ? nvml::kEccCorrected : nvml::kEccUncorrected;
-      return n.nvmlDeviceGetTotalEccErrors(d, type, nvml::kEccVolatile, &r.eccErrors[type]);
-    }
-    default:
-      break;
-  }
-  return nvml::kFunctionNotFound;
+  return kFeedCalls[feed].call(n, gpu.device, gpu.readings);
 }
 
 // The feed's reading for this Sample round: read now, unless it was read in
-// this round already (or, for PCIe, less than a second ago).
+// this round already (or, for a slow feed, less than a second ago).
 nvml::Return Read(State& s, Gpu& gpu, Feed feed) {
   if (gpu.readAt[feed] == s.round) return gpu.result[feed];
-  if (feed == kPcieTx || feed == kPcieRx) {
-    int direction = feed == kPcieTx ? 0 : 1;
+  if (kFeedCalls[feed].slow) {
     Clock::time_point now = Clock::now();
-    if (gpu.pcieRead[direction] && gpu.result[feed] == 0 &&
-        now - gpu.pcieAt[direction] < kPcieInterval)
+    if (gpu.slowRead[feed] && gpu.result[feed] == 0 && now - gpu.slowAt[feed] < kSlowInterval)
       return 0;
-    gpu.pcieRead[direction] = true;
-    gpu.pcieAt[direction] = now;
+    gpu.slowRead[feed] = true;
+    gpu.slowAt[feed] = now;
   }
   gpu.readAt[feed] = s.round;
   gpu.result[feed] = Call(s.nvml, gpu, feed);
@@ -378,8 +280,7 @@ int32_t KESTREL_CDECL AddCounter(uint32_t index) {
   Counter& counter = s.counters[index];
   if (counter.enabled) return 0;
   Gpu& gpu = s.gpus[GpuOf(s, index)];
-  const uint32_t position = PositionOf(s, index);
-  const CounterDefinition& definition = kCounters[position];
+  const CounterDefinition& definition = kCounters[PositionOf(s, index)];
   nvml::Return result = gpu.openResult;
   if (result == 0 && gpu.lost) result = nvml::kGpuIsLost;
   if (result == 0 && definition.feed == kMetrics) {
@@ -387,13 +288,7 @@ int32_t KESTREL_CDECL AddCounter(uint32_t index) {
     for (nvml::GpmSample& sample : gpu.samples)
       if (result == 0 && sample == nullptr) result = s.nvml.nvmlGpmSampleAlloc(&sample);
   } else if (result == 0) {
-    if (position == kPowerOfLimit) result = Call(s.nvml, gpu, kPowerLimit);
-    if (position == kSmClockOfMax) {
-      result = s.nvml.nvmlDeviceGetMaxClockInfo == nullptr
-                   ? nvml::kFunctionNotFound
-                   : s.nvml.nvmlDeviceGetMaxClockInfo(gpu.device, nvml::kClockSm,
-                                                      &gpu.readings.maxSmClockMhz);
-    }
+    if (definition.base != kNoFeed) result = Call(s.nvml, gpu, definition.base);
     // Trying the reading tells whether this GPU offers it.
     if (result == 0) {
       gpu.readAt[definition.feed] = 0;
@@ -437,8 +332,7 @@ int32_t KESTREL_CDECL GetCounterValue(uint32_t index, uint32_t, uint64_t* value,
   if (gpu.lost) return nvml::kGpuIsLost;
   const Counter& counter = s.counters[index];
   if (!counter.enabled) return counter.refusal;
-  const uint32_t position = PositionOf(s, index);
-  const CounterDefinition& definition = kCounters[position];
+  const CounterDefinition& definition = kCounters[PositionOf(s, index)];
   Reading reading;
   if (definition.feed == kMetrics) {
     if (gpu.readAt[kMetrics] != s.round) {
@@ -457,7 +351,7 @@ int32_t KESTREL_CDECL GetCounterValue(uint32_t index, uint32_t, uint64_t* value,
   } else {
     nvml::Return result = Read(s, gpu, definition.feed);
     if (result != 0) return result;
-    reading = FromReadings(position, gpu.readings);
+    reading = definition.from(gpu.readings);
   }
   *value = reading.value;
   *cycles = reading.cycles;

@@ -4,14 +4,16 @@
 // runs once for each driver the fake plays (KESTREL_NVML_DRIVER).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "counter_api.h"
+#include "counters.h"
 #include "platform.h"
 #include "scratch.h"
 
@@ -21,35 +23,33 @@ using namespace std::string_literals;
 
 namespace {
 
-constexpr uint32_t kPerGpu = 35;
-constexpr uint32_t kFirstMetric = 21, kLastMetric = 30;
+using nvpm::PositionNamed;
+constexpr uint32_t kPerGpu = nvpm::kCountersPerGpu;
 
 // One GPU with a reading for every counter: the fake NVML's script.
 const std::string kFullGpu = ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "full-gpu");
+
+int32_t Bind(const ScratchDir& dir, const std::string& script) {
+  WriteFile(dir / "script", script);
+  setenv("KESTREL_NVML_SCRIPT", (dir / "script").c_str(), 1);
+  return BindCounterApi();
+}
+
+// How often the fake NVML was called: a function, or "reading" for every
+// call that reads the GPU, as opposed to setting up.
+long Calls(const std::string& function) {
+  void* fake = platform::LoadLibraryByName("libnvidia-ml.so.1");
+  using Count = long (*)(const char*);
+  return reinterpret_cast<Count>(platform::FindExport(fake, "FakeNvmlCalls"))(function.c_str());
+}
 
 class NvmlLibrary : public testing::Test {
  protected:
   // As the programs do at exit: the library gives back what NVML lent it.
   void TearDown() override { CounterApiTable.Shutdown(); }
+  int32_t Bind(const std::string& script) { return ::Bind(dir_, script); }
 
-  int32_t Bind(const std::string& script) {
-    WriteFile(dir_ / "script", script);
-    setenv("KESTREL_NVML_SCRIPT", (dir_ / "script").c_str(), 1);
-    return BindCounterApi();
-  }
-
-  // How often the fake NVML was called: a function, or "reading" for every
-  // call that reads the GPU, as opposed to setting up.
-  static long Calls(const char* function) {
-    void* fake = platform::LoadLibraryByName("libnvidia-ml.so.1");
-    using Count = long (*)(const char*);
-    return reinterpret_cast<Count>(platform::FindExport(fake, "FakeNvmlCalls"))(function);
-  }
-
-  struct Value {
-    int32_t result;
-    uint64_t value, cycles, type;
-  };
+  struct Value { int32_t result; uint64_t value, cycles, type; };
   // One poll, as the plug-in makes it.
   static Value Poll(uint32_t index) {
     Value v{};
@@ -59,30 +59,24 @@ class NvmlLibrary : public testing::Test {
     EXPECT_EQ(CounterApiTable.GetCounterAttribute(index, 2, &v.type), 0);
     return v;
   }
-
   ScratchDir dir_;
 };
 
-// Every counter of a GPU as its reading in full-gpu makes it: the
-// table in counters, line for line; they stay enabled through a second Init.
+// Every counter of a GPU as its reading in full-gpu makes it: the table in
+// counters, row for row; they stay enabled through a second Init.
 TEST_F(NvmlLibrary, EveryCounterMapsItsReadingAndInitTwiceKeepsThem) {
   ASSERT_EQ(Bind(kFullGpu), 0);
-  uint32_t count = 0;
-  ASSERT_EQ(CounterApiTable.GetNumCounters(&count), 0);
-  ASSERT_EQ(count, kPerGpu);
   for (uint32_t i = 0; i < kPerGpu; ++i) ASSERT_EQ(CounterApiTable.AddCounter(i), 0) << i;
   // The metrics need two samples more than 100 ms apart (until then they
   // read 0 of 0, as nvml/metrics-need-two-samples shows).
-  Poll(kFirstMetric);
+  Poll(PositionNamed("graphics_activity"));
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   const std::string expected = ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "counters");
-  std::string table;
+  std::string table, rows;
   uint32_t index = 0;
   for (const std::string& line : SplitLines(expected)) {
-    if (line.starts_with("#")) {
-      table += line + "\n";
-      continue;
-    }
+    if (line.starts_with("#")) continue;
+    rows += line + "\n";
     char name[64] = {};
     uint32_t length = sizeof name;
     EXPECT_EQ(CounterApiTable.GetCounterName(index, name, &length), 0);
@@ -91,65 +85,84 @@ TEST_F(NvmlLibrary, EveryCounterMapsItsReadingAndInitTwiceKeepsThem) {
              " " + std::to_string(v.cycles) +
              (v.result ? " failed " + std::to_string(v.result) : "") + "\n";
   }
-  EXPECT_EQ(table, expected);
+  EXPECT_EQ(table, rows);
+  EXPECT_EQ(index, kPerGpu);  // a row for every counter
   // One metrics sample per round: a second round within 100 ms takes none.
   long samples = Calls("nvmlGpmSampleGet");
-  for (uint32_t i = kFirstMetric; i <= kLastMetric; ++i) Poll(i);
+  for (uint32_t i = 0; i < kPerGpu; ++i)
+    if (nvpm::kCounters[i].feed == nvpm::kMetrics) Poll(i);
   EXPECT_EQ(Calls("nvmlGpmSampleGet"), samples);
   // Init again keeps the one initialisation and the enabled counters;
   // Shutdown gives it back.
   ASSERT_EQ(BindCounterApi(), 0);
   EXPECT_EQ(Calls("nvmlInit_v2"), 1);
-  EXPECT_EQ(Poll(13).value, 55u);
+  EXPECT_EQ(Poll(PositionNamed("temperature_c")).value, 55u);
   EXPECT_EQ(CounterApiTable.Shutdown(), 0);
   EXPECT_EQ(Calls("nvmlShutdown"), 1);
   EXPECT_EQ(CounterApiTable.Sample(nullptr, nullptr), 1);  // uninitialised
 }
 
-// A poll makes at most one NVML reading; counters fed by one call share
-// it; PCIe throughput is read at most once a second.
-TEST_F(NvmlLibrary, OneReadingPerPollAndPcieOnceASecond) {
-  ASSERT_EQ(Bind(std::string(kFullGpu) + "gpu 0000:02:00.0\npcie_tx 5\n"), 0);
-  for (uint32_t i = 0; i < 2 * kPerGpu; ++i) CounterApiTable.AddCounter(i);
-  long pcie = Calls("nvmlDeviceGetPcieThroughput");
+// Polled fast: one NVML call per feed per Sample round however many of its
+// counters are read, PCIe once a second, the ratios' bases only when enabled.
+TEST_F(NvmlLibrary, OneCallPerFeedPerRoundPcieOnceASecondBasesOnce) {
+  // After full-gpu's limit and maximum clock, NVML answers others.
+  ASSERT_EQ(Bind(kFullGpu + "power_limit 400000\nmax_clock_sm 1000\n"), 0);
+  for (uint32_t i = 0; i < kPerGpu; ++i)  // all but power_limit_mw, which reads the limit anew
+    ASSERT_EQ(CounterApiTable.AddCounter(i == PositionNamed("power_limit_mw") ? 0 : i), 0) << i;
+  // NVML calls per round, by function ("nvmlDeviceGet" left out).
+  const std::map<std::string, long> perRound = {
+      {"UtilizationRates", 1}, {"EncoderUtilization", 1}, {"DecoderUtilization", 1},
+      {"FanSpeed", 1}, {"MemoryInfo_v2", 1}, {"PowerUsage", 1}, {"EnforcedPowerLimit", 0},
+      {"ClockInfo", 3}, {"MaxClockInfo", 0}, {"TemperatureV", 1}, {"PcieThroughput", 0},
+      {"CurrentClocksEventReasons", 1}, {"TotalEnergyConsumption", 1},
+      {"PcieReplayCounter", 1}, {"TotalEccErrors", 2}};
+  auto calls = [](const std::string& function) { return Calls("nvmlDeviceGet" + function); };
+  std::map<std::string, long> before;
+  for (const auto& [function, count] : perRound) before[function] = calls(function);
+  constexpr long kRounds = 20;
+  for (long round = 0; round < kRounds; ++round) {
+    ASSERT_EQ(CounterApiTable.Sample(nullptr, nullptr), 0);
+    uint64_t value, cycles;
+    for (uint32_t i = 0; i < 2 * kPerGpu; ++i)
+      CounterApiTable.GetCounterValue(i % kPerGpu, 0, &value, &cycles);
+  }
+  for (const auto& [function, count] : perRound)
+    EXPECT_EQ(calls(function) - before[function], kRounds * count) << function;
+  // The bases as read when enabled, though NVML would now answer otherwise.
+  EXPECT_EQ(Poll(PositionNamed("power_of_limit")).cycles, 200000u);
+  EXPECT_EQ(Poll(PositionNamed("sm_clock_of_max")).cycles, 2000u);
+  // A poll makes one NVML call at most; a second on, each PCIe direction
+  // is read again, once.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  const long pcie = Calls("nvmlDeviceGetPcieThroughput");
   for (uint32_t i = 0; i < 2 * kPerGpu; ++i) {
-    long start = Calls("reading");
-    Poll(i);
+    const long start = Calls("reading");
+    Poll(i % kPerGpu);
     EXPECT_LE(Calls("reading") - start, 1) << i;
   }
-  EXPECT_EQ(Calls("nvmlDeviceGetPcieThroughput"), pcie);  // read by AddCounter just now
-
-  // Utilization feeds two counters: one call after one Sample.
-  long utilization = Calls("nvmlDeviceGetUtilizationRates");
-  uint64_t value, cycles;
-  Poll(0);
-  CounterApiTable.GetCounterValue(1 * 2, 0, &value, &cycles);  // memory_busy, same GPU and round
-  EXPECT_EQ(Calls("nvmlDeviceGetUtilizationRates") - utilization, 1);
-
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-  Poll(16 * 2);  // pcie_tx_kbps of the first GPU
-  Poll(16 * 2);
-  EXPECT_EQ(Calls("nvmlDeviceGetPcieThroughput") - pcie, 1);
+  EXPECT_EQ(Calls("nvmlDeviceGetPcieThroughput") - pcie, 2);
 }
 
 // AddCounter refuses what this GPU cannot read, with NVML's code, and so
 // does GetCounterValue after it.
 TEST_F(NvmlLibrary, AddCounterRefusesWithNvmlsCode) {
-  const std::tuple<const char*, uint32_t, int32_t> refusals[] = {
-      {"fail nvmlDeviceGetFanSpeed 3", 4, 3},
-      {"fail nvmlDeviceGetUtilizationRates 3", 1, 3},  // MIG mode
-      {"fail * 4", 13, 4},
-      {"", 21, 3},  // no metrics
-      {"fail nvmlDeviceGetEnforcedPowerLimit 3", 6, 3},
-      {"fail nvmlDeviceGetPciInfo_v3 15", 0, 15},
-      {"fail nvmlDeviceGetHandleByIndex_v2 4", 0, 4},  // counted, yet not to be had
-      {"fail nvmlDeviceGetTotalEnergyConsumption 3", 31, 3},  // before Volta
-      {"fail nvmlDeviceGetPcieReplayCounter 3", 32, 3},
-      {"fail nvmlDeviceGetTotalEccErrors 3", 33, 3},  // no ECC, or ECC off
-      {"fail nvmlDeviceGetTotalEccErrors 3", 34, 3},
+  const std::tuple<const char*, const char*, int32_t> refusals[] = {
+      {"fail nvmlDeviceGetFanSpeed 3", "fan_speed", 3},
+      {"fail nvmlDeviceGetUtilizationRates 3", "memory_busy", 3},  // MIG mode
+      {"fail * 4", "temperature_c", 4},
+      {"", "graphics_activity", 3},  // no metrics
+      {"fail nvmlDeviceGetEnforcedPowerLimit 3", "power_of_limit", 3},
+      {"fail nvmlDeviceGetMaxClockInfo 3", "sm_clock_of_max", 3},
+      {"fail nvmlDeviceGetPciInfo_v3 15", "gpu_busy", 15},
+      {"fail nvmlDeviceGetHandleByIndex_v2 4", "gpu_busy", 4},         // counted, not to be had
+      {"fail nvmlDeviceGetTotalEnergyConsumption 3", "energy_mj", 3},  // before Volta
+      {"fail nvmlDeviceGetPcieReplayCounter 3", "pcie_replay_count", 3},
+      {"fail nvmlDeviceGetTotalEccErrors 3", "ecc_corrected_count", 3},  // no ECC, or off
+      {"fail nvmlDeviceGetTotalEccErrors 3", "ecc_uncorrected_count", 3},
   };
-  for (const auto& [failure, counter, code] : refusals) {
+  for (const auto& [failure, name, code] : refusals) {
     SCOPED_TRACE(failure);
+    const uint32_t counter = PositionNamed(name);
     ASSERT_EQ(Bind("gpu 0000:01:00.0\n"s + failure + "\n"), 0);
     EXPECT_EQ(CounterApiTable.AddCounter(counter), code);
     EXPECT_EQ(CounterApiTable.AddCounter(kPerGpu), 2);  // no such counter
@@ -159,11 +172,19 @@ TEST_F(NvmlLibrary, AddCounterRefusesWithNvmlsCode) {
   }
 }
 
+// NVML's failure codes at Init come back negated, but those the binder makes
+// itself, which would read as its own: each reads as NVML's "unknown error".
+TEST_F(NvmlLibrary, InitFailureNeverAnswersABinderCode) {
+  const std::pair<int32_t, int32_t> codes[] = {{1, -999}, {2, -999}, {3, -999},  {5, -999},
+                                               {4, -4},   {9, -9},   {999, -999}};
+  for (const auto& [code, answer] : codes)
+    EXPECT_EQ(Bind("init " + std::to_string(code) + "\n"), answer) << code;
+}
+
 TEST_F(NvmlLibrary, LostGpuFailsAloneWith15) {
-  ASSERT_EQ(Bind("gpu 0000:01:00.0\ntemperature 40\nfail * 15 2\n"
-                 "gpu 0000:02:00.0\ntemperature 41\n"),
-            0);
-  const uint32_t first = 13 * 2, second = 13 * 2 + 1;  // temperature_c of each
+  ASSERT_EQ(
+      Bind("gpu 0000:01:00.0\ntemperature 40\nfail * 15 2\ngpu 0000:02:00.0\ntemperature 41\n"), 0);
+  const uint32_t first = PositionNamed("temperature_c") * 2, second = first + 1;
   ASSERT_EQ(CounterApiTable.AddCounter(first), 0);
   ASSERT_EQ(CounterApiTable.AddCounter(second), 0);
   EXPECT_EQ(Poll(first).result, 0);
@@ -178,13 +199,8 @@ TEST_F(NvmlLibrary, LostGpuFailsAloneWith15) {
 
 // Counter by counter, then GPU by GPU: index = position * GPUs + GPU, so
 // that with any number of GPUs a position keeps the place it has in the
-// one-GPU table (counters), and each index reads its own GPU.
+// one-GPU table (counters, checked above), and each index reads its own GPU.
 TEST_F(NvmlLibrary, CounterMajorOrderForOneTwoAndThreeGpus) {
-  std::vector<std::string> names;
-  for (const std::string& line :
-       SplitLines(ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "counters")))
-    if (!line.starts_with("#")) names.push_back(line.substr(0, line.find(' ')));
-  ASSERT_EQ(names.size(), kPerGpu);
   for (uint32_t gpus = 1; gpus <= 3; ++gpus) {
     SCOPED_TRACE(gpus);
     std::string script;  // bus order differs from enumeration order
@@ -197,7 +213,7 @@ TEST_F(NvmlLibrary, CounterMajorOrderForOneTwoAndThreeGpus) {
     ASSERT_EQ(count, kPerGpu * gpus);
     for (uint32_t index = 0; index < count; ++index) {
       const uint32_t gpu = index % gpus;
-      std::string expected = names[index / gpus];
+      std::string expected = nvpm::kCounters[index / gpus].name;
       if (gpus > 1) expected = "gpu" + std::to_string(gpu) + "_" + expected;
       char name[64] = {};
       uint32_t length = sizeof name;
@@ -215,24 +231,20 @@ TEST_F(NvmlLibrary, CounterMajorOrderForOneTwoAndThreeGpus) {
 // A reading feeds exactly its counters: each throttle reason bit alone sets
 // exactly its flag; a die below freezing reads 0, not a wrapped count.
 TEST_F(NvmlLibrary, EachReadingFeedsExactlyItsCounter) {
-  constexpr uint32_t kPower = 18, kThermal = 19, kSlowdown = 20, kTemperature = 13;
-  const std::tuple<const char*, uint32_t, uint64_t> readings[] = {
-      {"throttle 0x4", kPower, 1},     {"throttle 0x80", kPower, 1},
-      {"throttle 0x20", kThermal, 1},  {"throttle 0x40", kThermal, 1},
-      {"throttle 0x8", kSlowdown, 1},  {"throttle 0x1", 0, 0},  // idle: none of them
-      {"throttle 0x10", 0, 0},         {"throttle 0x100", 0, 0},
-      {"temperature -5", kTemperature, 0}, {"temperature 61", kTemperature, 61},
-  };
-  for (const auto& [reading, counter, value] : readings) {
+  const char* counters[] = {"throttle_power", "throttle_thermal", "throttle_hw_slowdown",
+                            "temperature_c"};
+  const std::pair<const char*, std::array<uint64_t, 4>> readings[] = {
+      {"throttle 0x4", {1, 0, 0, 0}},   {"throttle 0x80", {1, 0, 0, 0}},  // power cap, brake
+      {"throttle 0x20", {0, 1, 0, 0}},  {"throttle 0x40", {0, 1, 0, 0}},  // SW, HW thermal
+      {"throttle 0x8", {0, 0, 1, 0}},   {"throttle 0x1", {0, 0, 0, 0}},   // idle: none
+      {"throttle 0x10", {0, 0, 0, 0}},  {"throttle 0x100", {0, 0, 0, 0}},
+      {"temperature -5", {0, 0, 0, 0}}, {"temperature 61", {0, 0, 0, 61}}};
+  for (const auto& [reading, values] : readings) {
     SCOPED_TRACE(reading);
     ASSERT_EQ(Bind("gpu 0000:01:00.0\n"s + reading + "\n"), 0);
-    for (uint32_t flag : {kPower, kThermal, kSlowdown}) {
-      ASSERT_EQ(CounterApiTable.AddCounter(flag), 0);
-      EXPECT_EQ(Poll(flag).value, flag == counter ? value : 0) << flag;
-    }
-    if (counter == kTemperature) {
-      ASSERT_EQ(CounterApiTable.AddCounter(counter), 0);
-      EXPECT_EQ(Poll(counter).value, value);
+    for (size_t i = 0; i < std::size(counters); ++i) {
+      ASSERT_EQ(CounterApiTable.AddCounter(PositionNamed(counters[i])), 0);
+      EXPECT_EQ(Poll(PositionNamed(counters[i])).value, values[i]) << counters[i];
     }
     EXPECT_EQ(CounterApiTable.Shutdown(), 0);
   }
@@ -243,37 +255,25 @@ TEST_F(NvmlLibrary, EachReadingFeedsExactlyItsCounter) {
 // refused with 13. Memory used differs: the older call counts the reserve.
 TEST(DriverFunctions, NewerFirstThenOlderElseRefused) {
   const std::string driver = std::getenv("KESTREL_NVML_DRIVER");
-  const bool hasNew = driver == "both" || driver == "new";
-  const bool hasOld = driver == "both" || driver == "old";
-  struct Pair {
-    uint32_t counter;
-    const char *newer, *older;
-    uint64_t newValue, oldValue;
-  };
-  const Pair pairs[] = {
-      {19, "nvmlDeviceGetCurrentClocksEventReasons", "nvmlDeviceGetCurrentClocksThrottleReasons",
-       1, 1},
-      {13, "nvmlDeviceGetTemperatureV", "nvmlDeviceGetTemperature", 55, 55},
-      {14, "nvmlDeviceGetMemoryInfo_v2", "nvmlDeviceGetMemoryInfo", 2048, 2560},
-  };
+  const bool hasNew = driver == "both" || driver == "new",
+             hasOld = driver == "both" || driver == "old";
+  const int32_t refusal = hasNew || hasOld ? 0 : nvml::kFunctionNotFound;
+  const std::tuple<const char*, const char*, const char*, uint64_t, uint64_t> pairs[] = {
+      {"throttle_thermal", "CurrentClocksEventReasons", "CurrentClocksThrottleReasons", 1, 1},
+      {"temperature_c", "TemperatureV", "Temperature", 55, 55},
+      {"memory_used_mib", "MemoryInfo_v2", "MemoryInfo", 2048, 2560}};
   ScratchDir dir;
-  WriteFile(dir / "script", ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "full-gpu"));
-  setenv("KESTREL_NVML_SCRIPT", (dir / "script").c_str(), 1);
-  ASSERT_EQ(BindCounterApi(), 0);
-  void* fake = platform::LoadLibraryByName("libnvidia-ml.so.1");
-  auto calls = reinterpret_cast<long (*)(const char*)>(platform::FindExport(fake, "FakeNvmlCalls"));
-  for (const Pair& pair : pairs) {
-    SCOPED_TRACE(pair.newer);
+  ASSERT_EQ(Bind(dir, kFullGpu), 0);
+  for (const auto& [name, newer, older, newValue, oldValue] : pairs) {
+    SCOPED_TRACE(name);
+    const uint32_t counter = PositionNamed(name);
     uint64_t value = 0, cycles = 0;
-    ASSERT_EQ(CounterApiTable.AddCounter(pair.counter), hasNew || hasOld ? 0 : 13);
+    ASSERT_EQ(CounterApiTable.AddCounter(counter), refusal);
     CounterApiTable.Sample(nullptr, nullptr);
-    ASSERT_EQ(CounterApiTable.GetCounterValue(pair.counter, 0, &value, &cycles),
-              hasNew || hasOld ? 0 : 13);
-    if (hasNew || hasOld) {
-      EXPECT_EQ(value, hasNew ? pair.newValue : pair.oldValue);
-    }
-    EXPECT_EQ(calls(pair.newer) > 0, hasNew);
-    EXPECT_EQ(calls(pair.older) > 0, hasOld && !hasNew);
+    ASSERT_EQ(CounterApiTable.GetCounterValue(counter, 0, &value, &cycles), refusal);
+    EXPECT_EQ(value, refusal != 0 ? 0 : hasNew ? newValue : oldValue);
+    EXPECT_EQ(Calls("nvmlDeviceGet"s + newer) > 0, hasNew);
+    EXPECT_EQ(Calls("nvmlDeviceGet"s + older) > 0, hasOld && !hasNew);
   }
   EXPECT_EQ(CounterApiTable.Shutdown(), 0);
 }
