@@ -2,7 +2,8 @@
 // NVML (with the fake NVML behind it), over the counter-library double, or
 // with no counter library at all, scraped over a real socket. Each folder of
 // exporter/ holds:
-//   library  nvml (absent: nvml), counterlib, or none
+//   library  nvml (absent: nvml), counterlib, none, or another folder of
+//            the doubles (noexport: a library without its query function)
 //   script   the fake NVML's or the double's script
 //   args     more of the command line, one argument a line
 //   scrapes  how many scrapes to make, each on a reading of its own; the
@@ -13,6 +14,8 @@
 //            byte for byte, its time written as <time>: the same reading
 //   log      the exporter's standard error once stopped with SIGTERM, time
 //            stamps and the port left out
+//   calls    (where present) the calls the counter-library double received,
+//            without the loader's queries: each binding shows as its Init
 // Every answer also passes promtool's check, where promtool is installed.
 #include <gtest/gtest.h>
 
@@ -23,6 +26,7 @@
 #include <regex>
 #include <thread>
 
+#include "counter_double.h"
 #include "exporter_process.h"
 #include "scratch.h"
 
@@ -58,16 +62,17 @@ class ExporterCase : public testing::TestWithParam<std::string> {};
 TEST_P(ExporterCase, AnswersAsExpected) {
   const fs::path dir = fs::path(KESTREL_EXPORTER_CASES) / GetParam();
   ScratchDir scratch;
+  CounterDouble calls;
   std::string library = Word(dir / "library", "nvml");
   std::map<std::string, std::string> environment;
   if (library == "nvml") {
     environment["LD_LIBRARY_PATH"] = std::string(KESTREL_NVPMAPI_DIR) + ":" + KESTREL_DOUBLES "/nvml";
     environment["KESTREL_NVML_SCRIPT"] = (dir / "script").string();
-  } else if (library == "counterlib") {
-    environment["LD_LIBRARY_PATH"] = KESTREL_DOUBLES "/counterlib";
-    environment["KESTREL_DOUBLE_SCRIPT"] = (dir / "script").string();
-  } else {
+  } else if (library == "none") {
     environment["LD_LIBRARY_PATH"] = scratch.path().string();
+  } else {
+    environment["LD_LIBRARY_PATH"] = std::string(KESTREL_DOUBLES "/") + library;
+    environment["KESTREL_DOUBLE_SCRIPT"] = (dir / "script").string();
   }
   std::vector<std::string> args;
   for (const std::string& line : SplitLines(ReadIfPresent(dir / "args"))) args.push_back(line);
@@ -91,6 +96,9 @@ TEST_P(ExporterCase, AnswersAsExpected) {
   EXPECT_EQ(MaskLog(exporter.log()), ReadFile(dir / "log"));
   if (fs::exists(dir / "readings")) {
     EXPECT_EQ(MaskTime(readings.body), ReadFile(dir / "readings"));
+  }
+  if (fs::exists(dir / "calls")) {
+    EXPECT_EQ(calls.CallsWithoutQueries(), ReadFile(dir / "calls"));
   }
   if (fs::exists(KESTREL_PROMTOOL))
     EXPECT_EQ(Promtool(answer.body), "");
