@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <regex>
 
@@ -143,19 +144,21 @@ TEST_P(ConsoleCase, OutputAndCallsMatch) {
   const fs::path dir = name;
   CounterDouble library;
   ProgramOptions options = Options(dir, library);
+  std::vector<std::chrono::steady_clock::time_point> readings;
   if (fs::exists(dir / "keys")) {
     size_t presses = std::stoul(ReadFile(dir / "keys"));
-    if (IsNvml(dir))
-      options.sendKeyWhen = [presses](const std::string& out) {
-        return Counted(SplitLines(out), {"Percent:", "Value:"}) >= presses;
-      };
-    else
-      options.sendKeyWhen = [&library, presses](const std::string&) {
-        return Counted(library.Calls(), {"Sample "}) >= presses;
-      };
+    options.sendKeyWhen = [&, presses, nvml = IsNvml(dir)](const std::string& out) {
+      size_t taken = nvml ? Counted(SplitLines(out), {"Percent:", "Value:"})
+                          : Counted(library.Calls(), {"Sample "});
+      readings.resize(taken, std::chrono::steady_clock::now());
+      return taken >= presses;
+    };
   }
   ProgramRun run = RunProgram(path == Path::Direct ? KESTRELCLI : KESTRELCLI_VIA_SERVER, options);
   EXPECT_EQ(run.exitCode, 0);
+  // One reading a second, as the trigger saw them come.
+  for (size_t i = 1; i < readings.size(); ++i)
+    EXPECT_NEAR(std::chrono::duration<double>(readings[i] - readings[i - 1]).count(), 1.0, 0.25) << i;
   EXPECT_EQ(run.output, AsWritten(ReadFile(dir / "stdout")));
   // Through the server the library sees the server's placeholders instead.
   if (path == Path::Direct && fs::exists(dir / "calls")) {
