@@ -76,12 +76,6 @@ std::vector<std::string> Cases(bool host, bool throughServer = false) {
   return dirs;
 }
 
-std::string Word(const fs::path& file) {
-  std::string text = ReadIfPresent(file);
-  text.erase(text.find_last_not_of("\r\n") + 1);
-  return text;
-}
-
 // The lines of `lines` that start with one of `starts`.
 size_t Counted(const std::vector<std::string>& lines, std::initializer_list<const char*> starts) {
   return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
@@ -119,8 +113,7 @@ ProgramOptions Options(const fs::path& dir, CounterDouble& library) {
   const std::string doubles = std::string(KESTREL_DOUBLES) + "/";
   if (IsNvml(dir)) {
     options.environment["KESTREL_NVML_SCRIPT"] = (dir / "script").string();
-    std::string variant = Word(dir / "nvml");
-    if (variant.empty()) variant = "nvml";
+    std::string variant = ReadWord(dir / "nvml", "nvml");
 #ifdef _WIN32
     InstallNvml(variant);
     options.environment[kPathVariable] = KESTREL_NVPMAPI_DIR;
@@ -130,7 +123,7 @@ ProgramOptions Options(const fs::path& dir, CounterDouble& library) {
 #endif
   } else {
     library.SetScript(ReadIfPresent(dir / "script"));
-    if (fs::exists(dir / "library")) options.environment[kPathVariable] = doubles + Word(dir / "library");
+    if (fs::exists(dir / "library")) options.environment[kPathVariable] = doubles + ReadWord(dir / "library");
   }
   return options;
 }
