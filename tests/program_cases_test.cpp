@@ -149,9 +149,13 @@ TEST_P(ConsoleCase, OutputAndCallsMatch) {
   }
   ProgramRun run = RunProgram(path == Path::Direct ? KESTRELCLI : KESTRELCLI_VIA_SERVER, options);
   EXPECT_EQ(run.exitCode, 0);
-  // One reading a second, as the trigger saw them come.
-  for (size_t i = 1; i < readings.size(); ++i)
-    EXPECT_NEAR(std::chrono::duration<double>(readings[i] - readings[i - 1]).count(), 1.0, 0.25) << i;
+  // One reading a second, as the trigger saw them come: on a busy machine
+  // either end of a gap may be seen late, so a gap is taken as it is within
+  // a quarter second or so; a half or a double is far outside.
+  for (size_t i = 1; i < readings.size(); ++i) {
+    double seconds = std::chrono::duration<double>(readings[i] - readings[i - 1]).count();
+    EXPECT_TRUE(seconds > 0.75 && seconds < 1.5) << "reading " << i << " after " << seconds << " s";
+  }
   EXPECT_EQ(run.output, AsWritten(ReadFile(dir / "stdout")));
   // Through the server the library sees the server's placeholders instead.
   if (path == Path::Direct && fs::exists(dir / "calls")) {
