@@ -59,9 +59,7 @@ TEST_P(CommandCase, OutputAndStatusMatch) {
   const std::string command = dir.parent_path().filename().string();
   CounterDouble library;
   library.SetScript(ReadIfPresent(dir / "script"));
-  std::string which = ReadIfPresent(dir / "library");
-  which.erase(which.find_last_not_of('\n') + 1);
-  if (which.empty() && fs::exists(dir / "script")) which = "counterlib";
+  std::string which = ReadWord(dir / "library", fs::exists(dir / "script") ? "counterlib" : "");
   const std::string folder = which.empty() || which == "none" ? "" : Doubles(which.c_str());
   ScratchDir cwd;
   if (fs::exists(dir / "kestrel.cfg")) fs::copy_file(dir / "kestrel.cfg", cwd / "kestrel.cfg");

@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <regex>
 
@@ -90,12 +91,6 @@ std::vector<std::string> Cases(bool host, bool throughServer = false) {
   return dirs;
 }
 
-std::string Word(const fs::path& file) {
-  std::string text = ReadIfPresent(file);
-  text.erase(text.find_last_not_of("\r\n") + 1);
-  return text;
-}
-
 // The lines of `lines` that start with one of `starts`.
 size_t Counted(const std::vector<std::string>& lines, std::initializer_list<const char*> starts) {
   return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
@@ -133,8 +128,7 @@ ProgramOptions Options(const fs::path& dir, CounterDouble& library) {
   const std::string doubles = std::string(KESTREL_DOUBLES) + "/";
   if (IsNvml(dir)) {
     options.environment["KESTREL_NVML_SCRIPT"] = (dir / "script").string();
-    std::string variant = Word(dir / "nvml");
-    if (variant.empty()) variant = "nvml";
+    std::string variant = ReadWord(dir / "nvml", "nvml");
 #ifdef _WIN32
     InstallNvml(variant);
     options.environment[kPathVariable] = KESTREL_NVPMAPI_DIR;
@@ -144,7 +138,7 @@ ProgramOptions Options(const fs::path& dir, CounterDouble& library) {
 #endif
   } else {
     library.SetScript(ReadIfPresent(dir / "script"));
-    if (fs::exists(dir / "library")) options.environment[kPathVariable] = doubles + Word(dir / "library");
+    if (fs::exists(dir / "library")) options.environment[kPathVariable] = doubles + ReadWord(dir / "library");
   }
   return options;
 }
@@ -158,19 +152,25 @@ TEST_P(ConsoleCase, OutputAndCallsMatch) {
   const fs::path dir = name;
   CounterDouble library;
   ProgramOptions options = Options(dir, library);
+  std::vector<std::chrono::steady_clock::time_point> readings;
   if (fs::exists(dir / "keys")) {
     size_t presses = std::stoul(ReadFile(dir / "keys"));
-    if (IsNvml(dir))
-      options.sendKeyWhen = [presses](const std::string& out) {
-        return Counted(SplitLines(out), {"Percent:", "Value:"}) >= presses;
-      };
-    else
-      options.sendKeyWhen = [&library, presses](const std::string&) {
-        return Counted(library.Calls(), {"Sample "}) >= presses;
-      };
+    options.sendKeyWhen = [&, presses, nvml = IsNvml(dir)](const std::string& out) {
+      size_t taken = nvml ? Counted(SplitLines(out), {"Percent:", "Value:"})
+                          : Counted(library.Calls(), {"Sample "});
+      readings.resize(taken, std::chrono::steady_clock::now());
+      return taken >= presses;
+    };
   }
   ProgramRun run = RunProgram(path == Path::Direct ? KESTRELCLI : KESTRELCLI_VIA_SERVER, options);
   EXPECT_EQ(run.exitCode, 0);
+  // One reading a second, as the trigger saw them come: on a busy machine
+  // either end of a gap may be seen late, so a gap is taken as it is within
+  // a quarter second or so; a half or a double is far outside.
+  for (size_t i = 1; i < readings.size(); ++i) {
+    double seconds = std::chrono::duration<double>(readings[i] - readings[i - 1]).count();
+    EXPECT_TRUE(seconds > 0.75 && seconds < 1.5) << "reading " << i << " after " << seconds << " s";
+  }
   EXPECT_EQ(run.output, AsWritten(ExpectedOutput(dir)));
   // Through the server the library sees the server's placeholders instead.
   if (path == Path::Direct && fs::exists(dir / "calls")) {

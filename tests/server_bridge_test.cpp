@@ -86,6 +86,14 @@ TEST_F(ServerPath, ConnectsAndEverySlotReachesItsServerMethodWithTheCallersArgum
   ExpectClosed();
 }
 
+// A server whose Shutdown call fails (it died) is let go all the same.
+TEST_F(ServerPath, AShutdownCallThatFailsStillClosesTheConnection) {
+  ASSERT_EQ(BindCounterApi(), 0);
+  Fail("Shutdown", kServerGone, true, 4);
+  EXPECT_EQ(CounterApiTable.Shutdown(), 4);
+  ExpectClosed();
+}
+
 // A connection that cannot be made, at any step, leaves no reference, COM
 // as it was and the table unbound.
 TEST_F(ServerPath, CreationFailuresLeaveNoConnectionNoReferenceAndTheTableAlone) {

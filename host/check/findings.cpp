@@ -41,7 +41,7 @@ namespace {
 size_t Utf8Length(const std::string& text, size_t i) {
   auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
   unsigned char lead = byte(i);
-  size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  size_t length = lead > 0xF4 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
   if (length == 0 || i + length > text.size()) return 0;
   for (size_t k = 1; k < length; ++k)
     if ((byte(i + k) & 0xC0) != 0x80) return 0;

@@ -56,6 +56,12 @@ std::string ReadIfPresent(const std::filesystem::path& path) {
   return std::filesystem::exists(path) ? ReadFile(path) : "";
 }
 
+std::string ReadWord(const std::filesystem::path& path, const std::string& otherwise) {
+  std::string text = ReadIfPresent(path);
+  text.erase(text.find_last_not_of("\r\n") + 1);
+  return text.empty() ? otherwise : text;
+}
+
 std::string CaseTestName(const std::string& name) {
   return std::regex_replace(name, std::regex("[^A-Za-z0-9]"), "_");
 }

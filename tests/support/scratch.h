@@ -30,6 +30,8 @@ std::vector<std::string> SplitLines(const std::string& text);
 std::vector<std::string> CaseFolders(const std::filesystem::path& root);
 // A file of a case, or "" when the case does not have it.
 std::string ReadIfPresent(const std::filesystem::path& path);
+// A one-word file of a case without its line end, or `otherwise`.
+std::string ReadWord(const std::filesystem::path& path, const std::string& otherwise = "");
 // A case folder's name as a test name: letters and digits kept, the rest '_'.
 std::string CaseTestName(const std::string& name);
 

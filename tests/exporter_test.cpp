@@ -1,11 +1,35 @@
-// kestrel-exporter as a server: its paths and methods, hostile and idle
-// connections, many scrapers at once, a counter library that comes late,
-// a stop in the middle of a scrape, a port in use, its command line.
+// kestrel-exporter run as its own process, scraped over a real socket.
+//
+// The cases: over the counter library over NVML (with the fake NVML behind
+// it), over the counter-library double, or with no counter library at all.
+// Each folder of exporter/ holds:
+//   library  nvml (absent: nvml), counterlib, none, or another folder of
+//            the doubles (noexport: a library without its query function)
+//   script   the fake NVML's or the double's script
+//   args     more of the command line, one argument a line
+//   scrapes  how many scrapes to make, each on a reading of its own; the
+//            last one is compared (absent: 1)
+//   metrics  what that scrape answers, byte for byte, the scrape's duration
+//            written as <seconds>
+//   readings (where present) what /api/v1/readings answers right after,
+//            byte for byte, its time written as <time>: the same reading
+//   log      the exporter's standard error once stopped with SIGTERM, time
+//            stamps and the port left out; <counters> stands for the NVML
+//            counters of every GPU the script lists, and <exported> for as
+//            many as metrics has kestrel_index_info lines
+//   calls    (where present) the calls the counter-library double received,
+//            without the loader's queries: each binding shows as its Init
+// Every answer also passes promtool's check, where promtool is installed.
+//
+// As a server: its paths and methods, hostile and idle connections, many
+// scrapers at once, a counter library that comes late, a stop in the middle
+// of a scrape, a port in use, its command line.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -13,6 +37,8 @@
 #include <regex>
 #include <thread>
 
+#include "counter_double.h"
+#include "counters.h"
 #include "exporter_process.h"
 #include "process.h"
 #include "scratch.h"
@@ -22,22 +48,102 @@ using namespace testing_support;
 
 namespace {
 
+std::string MaskDuration(const std::string& metrics) {
+  static const std::regex duration("^kestrel_scrape_duration_seconds [^\n]*", std::regex::multiline);
+  return std::regex_replace(metrics, duration, "kestrel_scrape_duration_seconds <seconds>");
+}
+
+std::string MaskTime(const std::string& readings) {
+  static const std::regex time("^\\{\"time\":[0-9.]+,");
+  return std::regex_replace(readings, time, "{\"time\":<time>,");
+}
+
+std::string MaskLog(const std::string& log) {
+  static const std::regex stamp("^ts=[^ ]* ", std::regex::multiline);
+  static const std::regex port("address=127\\.0\\.0\\.1:[0-9]+");
+  return std::regex_replace(std::regex_replace(log, stamp, ""), port, "address=127.0.0.1:PORT");
+}
+
+std::string CountLines(const std::string& text, const std::string& start) {
+  const std::vector<std::string> lines = SplitLines(text);
+  return std::to_string(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+    return line.starts_with(start);
+  }));
+}
+
+// The log expected, its counts written out: so a counter added to the
+// library's table changes only the cases that show every counter.
+std::string ExpectedLog(const fs::path& dir) {
+  const unsigned long gpus = std::stoul(CountLines(ReadIfPresent(dir / "script"), "gpu "));
+  const std::string log = std::regex_replace(ReadFile(dir / "log"), std::regex("<counters>"),
+                                             std::to_string(nvpm::kCountersPerGpu * gpus));
+  return std::regex_replace(log, std::regex("<exported>"),
+                            CountLines(ReadFile(dir / "metrics"), "kestrel_index_info{"));
+}
+
+class ExporterCase : public testing::TestWithParam<std::string> {};
+
+TEST_P(ExporterCase, AnswersAsExpected) {
+  const fs::path dir = fs::path(KESTREL_EXPORTER_CASES) / GetParam();
+  ScratchDir scratch;
+  CounterDouble calls;
+  std::string library = ReadWord(dir / "library", "nvml");
+  std::map<std::string, std::string> environment;
+  if (library == "nvml") {
+    environment["LD_LIBRARY_PATH"] = std::string(KESTREL_NVPMAPI_DIR) + ":" + KESTREL_DOUBLES "/nvml";
+    environment["KESTREL_NVML_SCRIPT"] = (dir / "script").string();
+  } else if (library == "none") {
+    environment["LD_LIBRARY_PATH"] = scratch.path().string();
+  } else {
+    environment["LD_LIBRARY_PATH"] = std::string(KESTREL_DOUBLES "/") + library;
+    environment["KESTREL_DOUBLE_SCRIPT"] = (dir / "script").string();
+  }
+  std::vector<std::string> args;
+  for (const std::string& line : SplitLines(ReadIfPresent(dir / "args"))) args.push_back(line);
+
+  ExporterProcess exporter(args, environment);
+  ASSERT_TRUE(exporter.listening()) << exporter.log();
+  HttpAnswer answer;
+  for (int scrape = std::stoi(ReadWord(dir / "scrapes", "1")); scrape > 0; --scrape) {
+    answer = Ask(exporter.port(), "/metrics");
+    // A reading is served again for half a second.
+    if (scrape > 1) std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  }
+  ASSERT_EQ(answer.status, 200);
+  EXPECT_EQ(answer.headers["content-type"], "text/plain; version=0.0.4; charset=utf-8");
+  HttpAnswer readings = Ask(exporter.port(), "/api/v1/readings");
+  EXPECT_EQ(readings.status, 200);
+  EXPECT_EQ(readings.headers["content-type"], "application/json");
+  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+
+  EXPECT_EQ(MaskDuration(answer.body), ReadFile(dir / "metrics"));
+  EXPECT_EQ(MaskLog(exporter.log()), ExpectedLog(dir));
+  if (fs::exists(dir / "readings")) {
+    EXPECT_EQ(MaskTime(readings.body), ReadFile(dir / "readings"));
+  }
+  if (fs::exists(dir / "calls")) {
+    EXPECT_EQ(calls.CallsWithoutQueries(), ReadFile(dir / "calls"));
+  }
+  if (fs::exists(KESTREL_PROMTOOL))
+    EXPECT_EQ(Promtool(answer.body), "");
+  else
+    GTEST_SKIP() << "promtool is not installed (Debian's prometheus): the format is not checked";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExporterCase,
+                         testing::ValuesIn(CaseFolders(KESTREL_EXPORTER_CASES)),
+                         [](const auto& info) { return CaseTestName(info.param); });
+
+
 constexpr char kCounters[] =
     "counter 1 51000 1 gpu0_power_mw\n"
     "counter 1 52500 1 gpu1_power_mw\n"
     "counter 0 30 120 gpu0_load\n";
 
-struct Double {
-  ScratchDir dir;
-  std::map<std::string, std::string> environment;
-
-  explicit Double(const std::string& script) {
-    WriteFile(dir / "script", script);
-    environment = {{"LD_LIBRARY_PATH", KESTREL_DOUBLES "/counterlib"},
-                   {"KESTREL_DOUBLE_SCRIPT", (dir / "script").string()},
-                   {"KESTREL_DOUBLE_CALLS", (dir / "calls").string()}};
-  }
-  std::vector<std::string> Calls() const { return SplitLines(ReadIfPresent(dir / "calls")); }
+// The counter-library double, and the search path that finds it.
+struct Double : CounterDouble {
+  std::map<std::string, std::string> environment = {{"LD_LIBRARY_PATH", KESTREL_DOUBLES "/counterlib"}};
+  explicit Double(const std::string& script) { SetScript(script); }
   int CallsOf(const std::string& function) const {
     int count = 0;
     for (const std::string& call : Calls()) count += call.rfind(function, 0) == 0;
@@ -244,29 +350,22 @@ TEST(Lifecycle, ACounterLibraryInstalledLaterIsBoundWithoutARestart) {
   EXPECT_EQ(Occurrences(exporter.log(), "Counter table bound"), 1) << exporter.log();
 }
 
+// SIGINT stops it as SIGTERM does.
 TEST(Lifecycle, StopInTheMiddleOfAScrapeRemovesTheCountersAndShutsDownLast) {
   Double library(std::string(kCounters) + "sleep Sample 1000\n");
   ExporterProcess exporter({}, library.environment);
   ASSERT_TRUE(exporter.listening()) << exporter.log();
   std::thread scraper([port = exporter.port()] { Ask(port, "/metrics"); });
   while (library.CallsOf("Sample") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(exporter.Stop(SIGTERM, 5000), 0);
+  EXPECT_EQ(exporter.Stop(SIGINT, 5000), 0);
   scraper.join();
+  EXPECT_NE(exporter.log().find("msg=Stopping signal=SIGINT"), std::string::npos);
   std::vector<std::string> calls = library.Calls();
   ASSERT_GE(calls.size(), 2u);
   EXPECT_EQ(calls[calls.size() - 2], "RemoveAllCounters");
   EXPECT_EQ(calls.back(), "Shutdown");
   EXPECT_EQ(library.CallsOf("Shutdown"), 1);
   EXPECT_EQ(library.CallsOf("OVERLAP"), 0);
-}
-
-TEST(Lifecycle, SigintStopsItToo) {
-  Double library(kCounters);
-  ExporterProcess exporter({}, library.environment);
-  ASSERT_TRUE(exporter.listening()) << exporter.log();
-  EXPECT_EQ(exporter.Stop(SIGINT), 0);
-  EXPECT_EQ(library.Calls().back(), "Shutdown");
-  EXPECT_NE(exporter.log().find("msg=Stopping signal=SIGINT"), std::string::npos);
 }
 
 TEST(Lifecycle, APortInUseIsSaidAndExitsWithOne) {
