@@ -119,10 +119,14 @@ const Key* FindKey(Section section, std::string_view name) {
   return nullptr;
 }
 
+void ReadSourceValue(const platform::ProfileFile& file, const char* section, const Key& key,
+                     char (&value)[kValueBufferSize]) {
+  file.ReadString(section, key.name, "", value, key.readSize);
+}
+
 std::string ReadSourceValue(const platform::ProfileFile& file, int32_t position, const Key& key) {
-  std::string value(key.readSize, '\0');
-  file.ReadString(SourceSectionName(position).c_str(), key.name, "", value.data(), key.readSize);
-  value.resize(value.find('\0'));
+  char value[kValueBufferSize];
+  ReadSourceValue(file, SourceSectionName(position).c_str(), key, value);
   return value;
 }
 
@@ -177,7 +181,7 @@ std::string SourceSectionName(int32_t position) {
 
 void ReadSourceId(const platform::ProfileFile& file, int32_t position,
                   char (&id)[kValueBufferSize]) {
-  file.ReadString(SourceSectionName(position).c_str(), kId, "", id, kValueBufferSize);
+  ReadSourceValue(file, SourceSectionName(position).c_str(), *FindKey(Section::kSource, kId), id);
 }
 
 int32_t SourceListEnd(const platform::ProfileFile& file) {

@@ -69,8 +69,10 @@ extern const std::span<const Key> kKeys;
 // The row of `name` (in any case) in `section`, or null.
 const Key* FindKey(Section section, std::string_view name);
 
-// The value of a source's key as the loader reads it: through the reader,
-// into a buffer of the row's readSize.
+// The value of a source's key as the loader reads it from `section`
+// ("Source3"): through the reader, into a buffer of the row's readSize.
+void ReadSourceValue(const platform::ProfileFile& file, const char* section, const Key& key,
+                     char (&value)[kValueBufferSize]);
 std::string ReadSourceValue(const platform::ProfileFile& file, int32_t position, const Key& key);
 
 // Stores `value` into the row's field of `record`: a text cut to its field,

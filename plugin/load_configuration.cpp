@@ -11,9 +11,11 @@ using namespace configuration;
 int32_t CKestrelDataSources::LoadConfiguration(const platform::ProfileFile& file) {
   ClearSources();
   if (BindCounterApi() != 0) return 0;
+  const Key& idKey = *FindKey(Section::kSource, kId);
   for (int32_t position = 0; position < kLastSourcePosition; ++position) {
+    const std::string section = SourceSectionName(position);
     char id[kValueBufferSize];
-    ReadSourceId(file, position, id);
+    ReadSourceValue(file, section.c_str(), idKey, id);
     if (id[0] == '\0') return 1;
 
     KESTREL_DATA_SOURCE_DESC source{};
@@ -21,7 +23,9 @@ int32_t CKestrelDataSources::LoadConfiguration(const platform::ProfileFile& file
     for (const Key& key : kKeys) {
       if (key.section != Section::kSource) continue;
       // The ID, read once already, comes first: the fallbacks ask its counter.
-      Store(key, key.name == kId ? id : ReadSourceValue(file, position, key).c_str(), source);
+      char value[kValueBufferSize];
+      if (&key != &idKey) ReadSourceValue(file, section.c_str(), key, value);
+      Store(key, &key == &idKey ? id : value, source);
       char* field = reinterpret_cast<char*>(&source) + key.offset;
       if (key.fallback != nullptr && field[0] == '\0')
         key.fallback(CounterIndexOf(source, static_cast<uint32_t>(position)), field,
