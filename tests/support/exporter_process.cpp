@@ -78,8 +78,8 @@ HttpAnswer Exchange(int port, const std::string& request, int timeoutMs) {
 }
 
 HttpAnswer Ask(int port, const std::string& path, const std::string& method) {
-  return Exchange(port, method + " " + path +
-                            " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  return Exchange(
+      port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
 }
 
 std::string Promtool(const std::string& metrics) {
