@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <netdb.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -58,21 +57,15 @@ int Connect(int port, const std::string& host) {
 HttpAnswer Exchange(int port, const std::string& request, int timeoutMs) {
   int fd = Connect(port);
   if (fd < 0) return {};
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (size_t sent = 0; sent < request.size();) {
-    ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;  // the server stopped reading; what it answered still counts
-    sent += static_cast<size_t>(n);
-  }
+  const timeval limit{timeoutMs / 1000, timeoutMs % 1000 * 1000};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  // A server may stop reading and still answer: what it answered counts.
+  (void)!send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   std::string raw;
-  while (Clock::now() < deadline) {
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, 50) <= 0) continue;
-    char buffer[65536];
-    ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-    if (got <= 0) break;
+  char buffer[65536];
+  for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;)
     raw.append(buffer, static_cast<size_t>(got));
-  }
   close(fd);
   return Parse(raw);
 }

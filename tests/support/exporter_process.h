@@ -18,7 +18,8 @@ struct HttpAnswer {
 };
 
 // Sends `request` as it stands to 127.0.0.1:`port` and reads the answer
-// until the server closes the connection (ask with "Connection: close").
+// until the server closes the connection (ask with "Connection: close") or
+// stays silent for `timeoutMs`.
 HttpAnswer Exchange(int port, const std::string& request, int timeoutMs = 10000);
 // GET (or another method) of `path`, closing the connection after it.
 HttpAnswer Ask(int port, const std::string& path, const std::string& method = "GET");
