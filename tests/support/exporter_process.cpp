@@ -96,6 +96,7 @@ ExporterProcess::ExporterProcess(const std::vector<std::string>& arguments,
   args.insert(args.end(), arguments.begin(), arguments.end());
   pid_ = fork();
   if (pid_ == 0) {
+    dup2(logFd, STDOUT_FILENO);
     dup2(logFd, STDERR_FILENO);
     for (const auto& [name, value] : environment)
       value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);

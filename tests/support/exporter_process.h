@@ -32,14 +32,15 @@ class ExporterProcess {
  public:
   // Starts kestrel-exporter with `arguments` (after --web.listen-address
   // 127.0.0.1:0 unless they name one) and `environment` added to this
-  // process's own, its standard error in a file; waits until it listens.
+  // process's own, its standard output and error in a file; waits until it
+  // listens or exits.
   ExporterProcess(const std::vector<std::string>& arguments,
                   const std::map<std::string, std::string>& environment);
   ~ExporterProcess();  // SIGKILL if it is still running
 
   int port() const { return port_; }
   bool listening() const { return port_ > 0; }
-  std::string log() const { return ReadIfPresent(scratch_ / "log"); }  // standard error so far
+  std::string log() const { return ReadIfPresent(scratch_ / "log"); }  // its output so far
 
   // Sends `signal` and waits for the exit. Returns the exit status, or -1
   // when it did not exit by itself within `timeoutMs` (it is killed then).
