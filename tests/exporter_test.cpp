@@ -344,7 +344,7 @@ TEST(Lifecycle, StopInTheMiddleOfAScrapeRemovesTheCountersAndShutsDownLast) {
 }
 
 TEST(Lifecycle, APortInUseIsSaidAndExitsWithOne) {
-  ExporterProcess holder({}, {});
+  ExporterProcess holder({}, {});  // the port taken
   ASSERT_TRUE(holder.listening()) << holder.log();
   const std::string where = "127.0.0.1:" + std::to_string(holder.port());
   Double library;
