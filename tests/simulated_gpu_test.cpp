@@ -2,6 +2,7 @@
 // first run binds it: its readings tell one story, sample after sample.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -11,17 +12,12 @@
 
 namespace {
 
-struct Counter {
-  std::string name;
-  bool raw;
-};
-
 TEST(SimulatedGpu, ReadingsTellOneStory) {
   ASSERT_EQ(BindCounterApi(), 0);
   uint32_t count = 0;
   ASSERT_EQ(CounterApiTable.GetNumCounters(&count), 0);
-  std::vector<Counter> counters;
-  uint32_t busy = count, idle = count;
+  std::vector<std::string> names(count);
+  std::vector<bool> raw(count);
   for (uint32_t i = 0; i < count; ++i) {
     char name[64] = {};
     uint32_t length = sizeof name;
@@ -29,10 +25,11 @@ TEST(SimulatedGpu, ReadingsTellOneStory) {
     ASSERT_EQ(CounterApiTable.GetCounterName(i, name, &length), 0);
     ASSERT_EQ(CounterApiTable.GetCounterAttribute(i, 2, &type), 0);
     ASSERT_EQ(CounterApiTable.AddCounter(i), 0);
-    counters.push_back({name, type != 0});
-    if (counters.back().name == "gpu_busy") busy = i;
-    if (counters.back().name == "gpu_idle") idle = i;
+    names[i] = name;
+    raw[i] = type != 0;
   }
+  const auto busy = std::ranges::find(names, "gpu_busy") - names.begin();
+  const auto idle = std::ranges::find(names, "gpu_idle") - names.begin();
   ASSERT_LT(busy, count);
   ASSERT_LT(idle, count);
   std::vector<double> perBusyCycle(count, 0.0);  // each count against the load
@@ -45,13 +42,13 @@ TEST(SimulatedGpu, ReadingsTellOneStory) {
     EXPECT_EQ(values[busy] + values[idle], cycles[busy]);
     ASSERT_GT(values[busy], 0u);
     for (uint32_t i = 0; i < count; ++i) {
-      const std::string& name = counters[i].name;
+      const std::string& name = names[i];
       SCOPED_TRACE(name);
       if (name.ends_with("_busy") || name.find("_waits_for_") != std::string::npos) {
         EXPECT_LE(values[i], values[busy]);
       }
       if (name.ends_with("_count") || name.ends_with("_bytes") || name.starts_with("inst_")) {
-        ASSERT_TRUE(counters[i].raw);
+        ASSERT_TRUE(raw[i]);
         double ratio = static_cast<double>(values[i]) / static_cast<double>(values[busy]);
         if (sample > 0) {
           EXPECT_NEAR(ratio, perBusyCycle[i], perBusyCycle[i] * 1e-3);

@@ -1,14 +1,13 @@
 // kestrelcli on a real terminal (a pseudo-terminal): one key press, without
 // Enter, ends the key wait, and the terminal's settings are the same
 // afterwards as before, whether the program ends normally or by Ctrl+C.
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utmp.h>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstring>
@@ -72,26 +71,22 @@ Outcome RunWithKey(char key) {
   return outcome;
 }
 
-TEST(Terminal, OneKeyWithoutEnterEndsTheWaitAndTheSettingsAreRestored) {
-  CounterDouble library;
-  library.SetScript("counter 1 1 1 a\n");
-  Outcome run = RunWithKey('x');
-  EXPECT_FALSE(run.waiting.c_lflag & ICANON) << "the program should read keys one at a time";
-  ASSERT_NE(run.status, -1) << "a key without Enter did not end the wait";
-  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0);
-  EXPECT_TRUE(Same(run.after, run.before));
-  EXPECT_EQ(library.Calls().back(), "Shutdown");
-}
-
-TEST(Terminal, CtrlCEndsTheProgramWithoutShutdownAndRestoresTheSettings) {
-  CounterDouble library;
-  library.SetScript("counter 1 1 1 a\n");
-  Outcome run = RunWithKey('\x03');  // the terminal turns Ctrl+C into SIGINT
-  ASSERT_FALSE(Same(run.waiting, run.before));
-  ASSERT_NE(run.status, -1);
-  EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGINT);
-  EXPECT_TRUE(Same(run.after, run.before));
-  EXPECT_NE(library.Calls().back(), "Shutdown");
+TEST(Terminal, OneKeyWithoutEnterOrCtrlCEndsTheProgramAndTheSettingsAreRestored) {
+  for (const char key : {'x', '\x03'}) {
+    const bool ctrlC = key == '\x03';  // the terminal turns it into SIGINT
+    SCOPED_TRACE(ctrlC ? "Ctrl+C" : "a key");
+    CounterDouble library;
+    library.SetScript("counter 1 1 1 a\n");
+    Outcome run = RunWithKey(key);
+    EXPECT_FALSE(run.waiting.c_lflag & ICANON) << "the program should read keys one at a time";
+    ASSERT_NE(run.status, -1) << "the key did not end the wait";
+    if (ctrlC)
+      EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGINT);
+    else
+      EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0);
+    EXPECT_TRUE(Same(run.after, run.before));
+    EXPECT_EQ(library.Calls().back() == "Shutdown", !ctrlC);
+  }
 }
 
 }  // namespace

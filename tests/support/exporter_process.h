@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch.h"
+
 namespace testing_support {
 
 struct HttpAnswer {
@@ -16,30 +18,29 @@ struct HttpAnswer {
 };
 
 // Sends `request` as it stands to 127.0.0.1:`port` and reads the answer
-// until the server closes the connection (ask with "Connection: close").
+// until the server closes the connection (ask with "Connection: close") or
+// stays silent for `timeoutMs`.
 HttpAnswer Exchange(int port, const std::string& request, int timeoutMs = 10000);
-
 // GET (or another method) of `path`, closing the connection after it.
 HttpAnswer Ask(int port, const std::string& path, const std::string& method = "GET");
-
 // What promtool's "check metrics" finds in `metrics`: "" when nothing.
 std::string Promtool(const std::string& metrics);
-
-// A socket connected to 127.0.0.1:`port`, or -1.
-int Connect(int port);
+// A socket connected to `port` of `host`, a numeric address, or -1.
+int Connect(int port, const std::string& host = "127.0.0.1");
 
 class ExporterProcess {
  public:
   // Starts kestrel-exporter with `arguments` (after --web.listen-address
   // 127.0.0.1:0 unless they name one) and `environment` added to this
-  // process's own, its standard error in a file; waits until it listens.
+  // process's own, its standard output and error in a file; waits until it
+  // listens or exits.
   ExporterProcess(const std::vector<std::string>& arguments,
                   const std::map<std::string, std::string>& environment);
   ~ExporterProcess();  // SIGKILL if it is still running
 
   int port() const { return port_; }
   bool listening() const { return port_ > 0; }
-  std::string log() const;  // standard error so far
+  std::string log() const { return ReadIfPresent(scratch_ / "log"); }  // its output so far
 
   // Sends `signal` and waits for the exit. Returns the exit status, or -1
   // when it did not exit by itself within `timeoutMs` (it is killed then).
@@ -48,10 +49,11 @@ class ExporterProcess {
   int Wait(int timeoutMs = 10000);
 
  private:
+  bool Exited();  // reaps the process if it has exited
+  ScratchDir scratch_;
   int pid_ = -1;
-  int exitStatus_ = -1;
+  int exitStatus_ = -1;  // -1 also when a signal ended it
   int port_ = 0;
-  std::string logPath_;
 };
 
 }  // namespace testing_support
