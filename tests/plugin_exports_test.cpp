@@ -50,10 +50,11 @@ class PluginTest : public testing::Test {
 };
 
 // The first count reads the file and binds twice (the load, then the count);
-// a later count binds once and reads nothing. A descriptor as the first call
-// loads the configuration itself. Every field is at its offset, and not one
-// byte more: the group only from version 1.2 on.
-TEST_F(PluginTest, TheFirstCallLoadsTheFileOnceLaterCountsOnlyBind) {
+// a later count binds once and reads nothing, and one whose binding fails
+// counts none but keeps the sources of the last good count. A descriptor as
+// the first call loads the configuration itself. Every field is at its
+// offset, and not one byte more: the group only from version 1.2 on.
+TEST_F(PluginTest, TheFirstCallLoadsTheFileOnceLaterCountsOnlyBindAFailedOneKeepsTheSources) {
   Load(kThreeSources);
   const std::string described = "1|first|MHz|100|-5|10|Not Available|";
   EXPECT_EQ(Describe(*plugin_, 0), described + "clocks|-");
@@ -67,6 +68,13 @@ TEST_F(PluginTest, TheFirstCallLoadsTheFileOnceLaterCountsOnlyBind) {
   EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
   EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
   EXPECT_THAT(CallsWithoutQueries(), ElementsAre("Init", "Init"));
+
+  library_.SetScript(std::string(kThreeCounters) + "init -7\n");
+  const std::string logBefore = ReadFile(folder_.log());
+  EXPECT_EQ(plugin_->GetSourcesNum(), 0u);
+  EXPECT_EQ(ReadFile(folder_.log()), logBefore);  // no log line for a failed count
+  EXPECT_THAT(Describe(*plugin_, 2), testing::StartsWith("1|third|"));
+  EXPECT_EQ(Bits(plugin_->GetSourceData(2)), Bits(5.0f));
 }
 
 TEST_F(PluginTest, WithoutSourcesEveryCountReadsTheFileAndBindsAgain) {
@@ -79,18 +87,6 @@ TEST_F(PluginTest, WithoutSourcesEveryCountReadsTheFileAndBindsAgain) {
   EXPECT_EQ(Log(), "<time> GetSourcesNum() called\n<time> 0 returned\n");
   folder_.WriteConfiguration("[Source0]\nID=2\n");
   EXPECT_EQ(plugin_->GetSourcesNum(), 1u);
-}
-
-TEST_F(PluginTest, BindingThatFailsLaterKeepsTheSourcesButCountsNone) {
-  Load(kThreeSources);
-  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
-  library_.SetScript(std::string(kThreeCounters) + "init -7\n");
-  std::string logBefore = ReadFile(folder_.log());
-  EXPECT_EQ(plugin_->GetSourcesNum(), 0u);
-  EXPECT_EQ(ReadFile(folder_.log()), logBefore);  // no log line for a failed count
-  // The sources of the last good count still answer.
-  EXPECT_THAT(Describe(*plugin_, 2), testing::StartsWith("1|third|"));
-  EXPECT_EQ(Bits(plugin_->GetSourceData(2)), Bits(5.0f));
 }
 
 // Calls that find nothing to answer touch nothing: a descriptor out of range
