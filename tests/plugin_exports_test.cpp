@@ -9,7 +9,6 @@
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 
 #include "counter_double.h"
 #include "plugin_under_test.h"
@@ -77,7 +76,7 @@ TEST_F(PluginTest, TheFirstCallLoadsTheFileOnceLaterCountsOnlyBindAFailedOneKeep
   EXPECT_EQ(Bits(plugin_->GetSourceData(2)), Bits(5.0f));
 }
 
-TEST_F(PluginTest, WithoutSourcesEveryCountReadsTheFileAndBindsAgain) {
+TEST_F(PluginTest, WithoutSourcesEveryCountReadsTheFileAgainItsLevelZeroLeavesTheLog) {
   Load("[Settings]\nLoggingLevel=1\n");
   EXPECT_EQ(plugin_->GetSourcesNum(), 0u);
   library_.ClearCalls();
@@ -85,8 +84,11 @@ TEST_F(PluginTest, WithoutSourcesEveryCountReadsTheFileAndBindsAgain) {
   // The empty list is cleared all the same, then bound in the load and again.
   EXPECT_THAT(CallsWithoutQueries(), ElementsAre("RemoveAllCounters", "Shutdown", "Init", "Init"));
   EXPECT_EQ(Log(), "<time> GetSourcesNum() called\n<time> 0 returned\n");
-  folder_.WriteConfiguration("[Source0]\nID=2\n");
+  // Logging level 0 leaves the old log as it was.
+  folder_.WriteConfiguration("[Settings]\nLoggingLevel=0\n[Source0]\nID=2\n");
   EXPECT_EQ(plugin_->GetSourcesNum(), 1u);
+  plugin_->GetSourceData(0);
+  EXPECT_EQ(Log(), "<time> GetSourcesNum() called\n<time> 0 returned\n");
 }
 
 // Calls that find nothing to answer touch nothing: a descriptor out of range
@@ -147,14 +149,6 @@ TEST_F(PluginTest, EveryCountStartsTheLogAfreshAndALogThatCannotBeWrittenChanges
   fs::create_symlink("/dev/full", folder_.log());  // opens, but every write fails
   EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
   EXPECT_EQ(Bits(plugin_->GetSourceData(1)), Bits(25.0f));
-}
-
-TEST_F(PluginTest, LoggingLevelZeroLeavesAnOldLogAsItWas) {
-  WriteFile(folder_.log(), "an old log\n");
-  Load(std::regex_replace(kThreeSources, std::regex("LoggingLevel=1"), "LoggingLevel=0"));
-  ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
-  plugin_->GetSourceData(0);
-  EXPECT_EQ(ReadFile(folder_.log()), "an old log\n");
 }
 
 // The plug-in's own name is the one the host loaded it by, made absolute
