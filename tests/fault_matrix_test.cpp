@@ -37,12 +37,9 @@ void MakeCallFail(const std::string& function, Failure failure, CounterDouble& l
   library.SetScript(script);
 }
 
-std::vector<std::string> Split(std::string text, const std::string& between) {
-  std::vector<std::string> parts;
-  for (size_t at; (at = text.find(between)) != std::string::npos; text.erase(0, at + between.size()))
-    parts.push_back(text.substr(0, at));
-  parts.push_back(text);
-  return parts;
+std::vector<std::string> Split(const std::string& text, const char* between) {
+  const std::regex separator(between);
+  return {std::sregex_token_iterator(text.begin(), text.end(), separator, -1), {}};
 }
 
 // The lines of fault_matrix/`program`, each split into its fields.
@@ -51,7 +48,7 @@ std::vector<Cell> Cells(const char* program) {
   std::vector<Cell> cells;
   for (std::string line : SplitLines(ReadFile(fs::path(KESTREL_FAULT_MATRIX) / program)))
     if (!line.empty() && line[0] != '#')
-      cells.push_back(Split(std::regex_replace(line, std::regex(R"(\\n)"), "\n"), " | "));
+      cells.push_back(Split(std::regex_replace(line, std::regex(R"(\\n)"), "\n"), R"( \| )"));
   return cells;
 }
 
@@ -76,7 +73,8 @@ std::string WithCode(const std::string& text, const std::string& name, Failure f
 // Readings printed after the single-counter prompt.
 size_t Readings(const std::string& output) {
   size_t readings = 0;
-  for (const std::string& line : SplitLines(output.substr(std::min(output.size(), output.find("stop collection\n\n")))))
+  const size_t prompt = std::min(output.size(), output.find("stop collection\n\n"));
+  for (const std::string& line : SplitLines(output.substr(prompt)))
     readings += line.find("Value:") == 0 || line.find("Percent:") == 0 || line.find("Error ") == 0;
   return readings;
 }
@@ -92,7 +90,7 @@ TEST_P(CliFaultMatrix, FailingCallGivesItsDocumentedResult) {
   options.arguments = {cell[1]};
   MakeCallFail(name, failure, library, "counter 1 300 9 busy\n", options);
   // Two readings: the second shows what the calls answer after the failure.
-  if (!sampleAll) options.sendKeyWhen = [](const std::string& output) { return Readings(output) >= 2; };
+  if (!sampleAll) options.sendKeyWhen = [](const std::string& out) { return Readings(out) >= 2; };
   const char* program = failure == Failure::DirectCode ? KESTRELCLI : KESTRELCLI_VIA_SERVER;
   ProgramRun run = RunProgram(program, options);
 

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <random>
+#include <tuple>
 
 #include "check_support.h"
 #include "counter_double.h"
@@ -97,9 +98,8 @@ TEST_P(UnreadableFile, IsRefusedWithoutWaitingAndGivesNoSources) {
   if (GetParam().why == "Permission denied"s && access(cfg_.c_str(), R_OK) == 0)
     GTEST_SKIP() << "this user may read any file";
   HostRun run = RunHostIn(dir_, {"check", "kestrel.cfg"}, "");
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "kestrelhost: cannot read kestrel.cfg: "s + GetParam().why + "\n");
+  const std::string refusal = "kestrelhost: cannot read kestrel.cfg: "s + GetParam().why + "\n";
+  EXPECT_EQ(std::tie(run.exitCode, run.out, run.err), std::make_tuple(2, ""s, refusal));
   EXPECT_EQ(Plugin(), "kestrel.so: 0 sources");
 }
 
@@ -135,21 +135,17 @@ TEST_F(HostileInput, RandomBytesNeverCrashAndSourcesAmidThemStillLoad) {
   }
 }
 
-TEST_F(HostileInput, TenThousandSectionsGiveTenThousandSources) {
-  std::string text;
-  for (int i = 0; i < 10000; ++i)
-    text += "[Source" + std::to_string(i) + "]\nID=" + std::to_string(i % 3) + "\n";
+// Ten thousand sections, the first of megabyte lines cut to their fields.
+TEST_F(HostileInput, TenThousandSectionsLoadAndMegabyteLinesAreCutToTheirFields) {
+  const std::string megabyte(1 << 20, 'x');
+  std::string text = "[" + megabyte + "]\n" + megabyte + "\n[Source0]\nID=2" +
+                     std::string(1 << 20, ' ') + "x\nName=" + megabyte + "\nMaxLimit=1" +
+                     std::string(1 << 20, '0') + "\n";
+  for (int i = 1; i < 10000; ++i)
+    text += "[Source" + std::to_string(i) + "]\nID=" + std::to_string(i % 2) + "\n";
   WriteFile(cfg_, text + "[Source0]\nID=\n");  // a repeated section is never searched
   EXPECT_EQ(Plugin(), "kestrel.so: 10000 sources");
-}
-
-TEST_F(HostileInput, MegabyteLinesAreCutToTheirFields) {
-  const std::string megabyte(1 << 20, 'x');
-  WriteFile(cfg_, "[" + megabyte + "]\n" + megabyte + "\n[Source0]\nID=2" +
-                      std::string(1 << 20, ' ') + "x\nName=" + megabyte + "\nMaxLimit=1" +
-                      std::string(1 << 20, '0') + "\n");
-  EXPECT_EQ(Plugin(), "kestrel.so: 1 source");
-  EXPECT_NE(output_.find("\n0   " + std::string(31, 'x') + " Raw"), std::string::npos) << output_;
+  EXPECT_NE(output_.find("\n0   " + std::string(31, 'x') + " Raw"), std::string::npos);
   EXPECT_EQ(library_.Calls().back(), "Shutdown");
   EXPECT_NE(ReadFile(library_.callsPath()).find("AddCounter 2\n"), std::string::npos);
 }

@@ -13,8 +13,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstring>
 #include <filesystem>
 
 #include "counter_double.h"
@@ -25,42 +23,6 @@ using namespace testing_support;
 using testing::ElementsAre;
 
 namespace {
-
-// Loaded under another name besides, it reads and logs under that name.
-TEST(NotTheHost, DescriptorIsRefusedUntouchedAndLoadsNothing) {
-#ifdef _WIN32
-  HMODULE other = LoadLibraryA(KESTREL_HOST_APP_ID_LIBRARY);
-  ASSERT_NE(other, nullptr);
-  ASSERT_NE(GetProcAddress(other, "GetHostAppID"), nullptr);
-#else
-  ASSERT_NE(dlopen(KESTREL_HOST_APP_ID_LIBRARY, RTLD_NOW | RTLD_GLOBAL), nullptr);
-  ASSERT_NE(dlsym(RTLD_DEFAULT, "GetHostAppID"), nullptr);  // the process has one
-#endif
-  CounterDouble library;
-  library.SetScript("counter 1 300 1 raw\n");
-  PluginFolder folder("monitor" + fs::path(KESTREL_PLUGIN).extension().string());
-  WriteFile(folder / "kestrel.cfg", "[Source0]\nID=0\n");
-  folder.WriteConfiguration("[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n[Source1]\nID=0\n");
-  LoadedPlugin plugin(folder.plugin());
-  std::array<unsigned char, 200> untouched;
-  untouched.fill(0xCC);
-  const uint32_t version = 0x00010002;
-  std::memcpy(untouched.data(), &version, sizeof version);
-  auto expectRefused = [&] {
-    auto record = untouched;
-    EXPECT_EQ(plugin.GetSourceDesc(0, record.data()), 0);
-    EXPECT_EQ(record, untouched);
-    EXPECT_THAT(library.Calls(), ElementsAre());  // no configuration loaded, no AddCounter
-  };
-  expectRefused();
-  // The other entry points work as anywhere else; the descriptor stays refused.
-  EXPECT_EQ(plugin.GetSourcesNum(), 2u);
-  library.ClearCalls();
-  expectRefused();
-  EXPECT_EQ(Bits(plugin.GetSourceData(0)), Bits(300.0f));
-  EXPECT_TRUE(fs::exists(folder / "monitor.log"));
-  EXPECT_FALSE(fs::exists(folder / "kestrel.log"));
-}
 
 // The log held open by another program, as a writer or as a reader. On
 // Windows the plug-in's share mode keeps a second writer out; on Linux the
@@ -89,22 +51,39 @@ class HeldLog {
 #endif
 };
 
-// A line is dropped while another writer holds the log, which is not
-// emptied either; a reader does not get in the way.
-TEST(Log, ALineIsDroppedWhileAnotherWriterHoldsTheLogAReaderDoesNot) {
+// Loaded under another name besides, it reads and logs under that name. A
+// line is dropped while another writer holds the log, which is not emptied
+// either; a reader does not get in the way.
+TEST(NotTheHost, DescriptorIsRefusedUntouchedAndLoadsNothingTheLogIsShared) {
+#ifdef _WIN32
+  HMODULE other = LoadLibraryA(KESTREL_HOST_APP_ID_LIBRARY);
+  ASSERT_NE(other, nullptr);
+  ASSERT_NE(GetProcAddress(other, "GetHostAppID"), nullptr);
+#else
+  ASSERT_NE(dlopen(KESTREL_HOST_APP_ID_LIBRARY, RTLD_NOW | RTLD_GLOBAL), nullptr);
+  ASSERT_NE(dlsym(RTLD_DEFAULT, "GetHostAppID"), nullptr);  // the process has one
+#endif
   CounterDouble library;
   library.SetScript("counter 1 300 1 raw\ncounter 0 1 4 quarter\n");
-  PluginFolder folder;
+  PluginFolder folder("monitor" + fs::path(KESTREL_PLUGIN).extension().string());
+  WriteFile(folder / "kestrel.cfg", "[Source0]\nID=0\n");
   folder.WriteConfiguration("[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n[Source1]\nID=1\n");
   LoadedPlugin plugin(folder.plugin());
-  ASSERT_EQ(plugin.GetSourcesNum(), 2u);
+  EXPECT_EQ(Describe(plugin, 0), "0|-|-|-|-|-|-|-|-");
+  EXPECT_THAT(library.Calls(), ElementsAre());  // no configuration loaded, no AddCounter
+  // The other entry points work as anywhere else; the descriptor stays refused.
+  EXPECT_EQ(plugin.GetSourcesNum(), 2u);
+  library.ClearCalls();
+  EXPECT_EQ(Describe(plugin, 0), "0|-|-|-|-|-|-|-|-");
+  EXPECT_THAT(library.Calls(), ElementsAre());
+  EXPECT_FALSE(fs::exists(folder / "kestrel.log"));
   for (bool writer : {true, false}) {
-    HeldLog other(folder.log(), writer);
-    ASSERT_TRUE(other.held());
-    EXPECT_EQ(Bits(plugin.GetSourceData(writer ? 0 : 1)), Bits(writer ? 300.0f : 25.0f));
+    HeldLog holder(folder / "monitor.log", writer);
+    ASSERT_TRUE(holder.held());
     EXPECT_TRUE(!writer || plugin.GetSourcesNum() == 2u);
+    EXPECT_EQ(Bits(plugin.GetSourceData(writer ? 0 : 1)), Bits(writer ? 300.0f : 25.0f));
   }
-  EXPECT_EQ(LogWithoutTimeStamps(ReadFile(folder.log())),
+  EXPECT_EQ(LogWithoutTimeStamps(ReadFile(folder / "monitor.log")),
             AsWritten("<time> GetSourcesNum() called\n<time> 2 returned\n"
                       "<time> GetSourceData(1) - quarter -  25.000000\n"));
 }

@@ -1,5 +1,8 @@
 #include "plugin_under_test.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstring>
 #include <regex>
 #include <stdexcept>
@@ -43,17 +46,35 @@ LoadedPlugin::LoadedPlugin(const fs::path& path) {
   resolve(GetSourceData, "GetSourceData");
 }
 
-LoadedPlugin::~LoadedPlugin() { Unload(); }
-
-void LoadedPlugin::Unload() {
-  if (module_ != nullptr) platform::UnloadPlugin(module_);
-  module_ = nullptr;
-}
+LoadedPlugin::~LoadedPlugin() { platform::UnloadPlugin(module_); }
 
 uint32_t Bits(float value) {
   uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   return bits;
+}
+
+std::string Describe(const LoadedPlugin& plugin, uint32_t index, uint32_t version) {
+  unsigned char record[200];
+  std::memset(record, 0xCC, sizeof record);
+  std::memcpy(record, &version, sizeof version);
+  std::string shown = std::to_string(plugin.GetSourceDesc(index, record));
+  auto untouched = [](const unsigned char* from, const unsigned char* to) {
+    return std::all_of(from, to, [](unsigned char b) { return b == 0xCC; });
+  };
+  const unsigned char* field = record + 4;
+  for (size_t size : {32, 32, 4, 4, 4, 64, 16, 40}) {
+    const auto length = static_cast<size_t>(std::find(field, field + size, '\0') - field);
+    const bool endsClean = length < size && untouched(field + length + 1, field + size);
+    float number;
+    std::memcpy(&number, field, sizeof number);
+    shown += "|" + (untouched(field, field + size) ? "-"
+                    : size == 4 ? testing::PrintToString(number)
+                    : std::string(reinterpret_cast<const char*>(field), length) +
+                          (endsClean ? "" : "!"));
+    field += size;
+  }
+  return shown + (std::memcmp(record, &version, sizeof version) == 0 ? "" : "|version");
 }
 
 }  // namespace testing_support

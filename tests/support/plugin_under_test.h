@@ -40,7 +40,6 @@ class LoadedPlugin {
   ~LoadedPlugin();
   LoadedPlugin(const LoadedPlugin&) = delete;
   LoadedPlugin& operator=(const LoadedPlugin&) = delete;
-  void Unload();
 
   uint32_t (*GetSourcesNum)() = nullptr;
   int32_t (*GetSourceDesc)(uint32_t index, void* record) = nullptr;
@@ -52,5 +51,12 @@ class LoadedPlugin {
 };
 
 uint32_t Bits(float value);
+
+// Asks for a descriptor in a larger buffer, every byte but the version 0xCC,
+// so that any byte the plug-in should not write shows. The answer, then each
+// field after the version: a text up to its terminator, a number, or "-" for
+// a field left as it was; "!" marks a byte written past a text's terminator
+// (those are the host's), and a version written over ends it in "|version".
+std::string Describe(const LoadedPlugin& plugin, uint32_t index, uint32_t version = 0x00010002);
 
 }  // namespace testing_support
