@@ -1,29 +1,23 @@
 // kestrelcli, and kestrelhost with the plug-in, run as their own processes
-// over the counter-library double (the cases under cli/ and plugin/) or over
-// the counter library over NVML with the fake NVML behind it (those under
-// nvml/); both found through the loader's search path. Each case folder
-// holds:
-//   args         the command line, one argument a line (absent: none;
-//                kestrelhost's: --polls 1)
+// over the counter-library double (cases in cli/ and plugin/) or over the
+// counter library over NVML with the fake NVML behind it (nvml/), both found
+// through the loader's search path. A case folder holds:
+//   args         the command line, one argument a line (kestrelhost's: after
+//                --interval 0; absent: --polls 1)
 //   script       the double's script, or the fake NVML's
-//   library      cli/: "none" or "noexport" to run without a usable library
-//   nvml         nvml/: the fake's folder among the doubles, nvml-old,
-//                nvml-broken, or none for no NVML at all (absent: nvml);
-//                on Windows that fake is put in the system folder
-//   keys         in single-counter mode, press a key after this many
-//                readings (cli/: calls of Sample)
-//   kestrel.cfg  kestrelhost's cases: the configuration beside the plug-in
-//                (plugin/: absent for none); kestrelhost polls it with the
-//                options in args, after --interval 0
-//   stdout       the expected output, byte for byte; kestrelhost's values
-//                appear as their bit patterns, so they are compared exactly;
-//                nvml/: the number of counters written as <counters>
-//   calls        the expected call record, pointers written as P (optional;
-//                kestrelhost's without the loader's NVPMQueryInterface lines,
-//                each binding showing as its Init)
-//   log          plugin/: the expected log, time stamps written as "<time> "
-//                (absent: no log file may appear)
-// Every console case runs twice: on the direct path, and through the counter
+//   library      cli/: "none" or "noexport", for no usable library
+//   nvml         nvml/: the fake among the doubles, nvml-old, nvml-broken or
+//                none (absent: nvml); on Windows put in the system folder
+//   keys         single-counter mode: press a key after this many readings
+//                (cli/: calls of Sample)
+//   kestrel.cfg  the configuration beside the plug-in; it makes an nvml/ case
+//                kestrelhost's (plugin/: absent for none)
+//   stdout       the output, byte for byte (kestrelhost's values as their bit
+//                patterns; nvml/: <counters> for the number of counters)
+//   calls        the call record, pointers as P (optional; kestrelhost's
+//                without the loader's NVPMQueryInterface lines)
+//   log          plugin/: the log, time stamps as "<time> " (absent: none)
+// Every console case runs on the direct path and again through the counter
 // server (a build of the same program whose WOW64 test says yes), where the
 // output must be the same byte for byte.
 #include <gtest/gtest.h>
@@ -91,13 +85,6 @@ std::vector<std::string> Cases(bool host, bool throughServer = false) {
   return dirs;
 }
 
-// The lines of `lines` that start with one of `starts`.
-size_t Counted(const std::vector<std::string>& lines, std::initializer_list<const char*> starts) {
-  return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-    return std::any_of(starts.begin(), starts.end(), [&](const char* s) { return line.starts_with(s); });
-  });
-}
-
 #ifdef _WIN32
 // Windows takes NVML from where a driver installs it, the system folder,
 // and from nowhere else: the fake of the case's variant goes there (for
@@ -143,12 +130,10 @@ ProgramOptions Options(const fs::path& dir, CounterDouble& library) {
   return options;
 }
 
-enum class Path { Direct, Server };
-
-class ConsoleCase : public testing::TestWithParam<std::tuple<Path, std::string>> {};
+class ConsoleCase : public testing::TestWithParam<std::tuple<bool, std::string>> {};
 
 TEST_P(ConsoleCase, OutputAndCallsMatch) {
-  auto [path, name] = GetParam();
+  auto [throughServer, name] = GetParam();
   const fs::path dir = name;
   CounterDouble library;
   ProgramOptions options = Options(dir, library);
@@ -156,13 +141,16 @@ TEST_P(ConsoleCase, OutputAndCallsMatch) {
   if (fs::exists(dir / "keys")) {
     size_t presses = std::stoul(ReadFile(dir / "keys"));
     options.sendKeyWhen = [&, presses, nvml = IsNvml(dir)](const std::string& out) {
-      size_t taken = nvml ? Counted(SplitLines(out), {"Percent:", "Value:"})
-                          : Counted(library.Calls(), {"Sample "});
+      const std::vector<std::string> lines = nvml ? SplitLines(out) : library.Calls();
+      size_t taken = std::count_if(lines.begin(), lines.end(), [nvml](const std::string& line) {
+        return nvml ? line.starts_with("Percent:") || line.starts_with("Value:")
+                    : line.starts_with("Sample ");
+      });
       readings.resize(taken, std::chrono::steady_clock::now());
       return taken >= presses;
     };
   }
-  ProgramRun run = RunProgram(path == Path::Direct ? KESTRELCLI : KESTRELCLI_VIA_SERVER, options);
+  ProgramRun run = RunProgram(throughServer ? KESTRELCLI_VIA_SERVER : KESTRELCLI, options);
   EXPECT_EQ(run.exitCode, 0);
   // One reading a second, as the trigger saw them come: on a busy machine
   // either end of a gap may be seen late, so a gap is taken as it is within
@@ -173,7 +161,7 @@ TEST_P(ConsoleCase, OutputAndCallsMatch) {
   }
   EXPECT_EQ(run.output, AsWritten(ExpectedOutput(dir)));
   // Through the server the library sees the server's placeholders instead.
-  if (path == Path::Direct && fs::exists(dir / "calls")) {
+  if (!throughServer && fs::exists(dir / "calls")) {
     EXPECT_EQ(library.NormalizedCalls(), ReadFile(dir / "calls"));
   }
 }
@@ -184,10 +172,10 @@ std::string CaseName(const fs::path& dir) {
 auto ConsoleCaseName = [](const auto& info) { return CaseName(std::get<1>(info.param)); };
 
 INSTANTIATE_TEST_SUITE_P(Direct, ConsoleCase,
-                         testing::Combine(testing::Values(Path::Direct), testing::ValuesIn(Cases(false))),
+                         testing::Combine(testing::Values(false), testing::ValuesIn(Cases(false))),
                          ConsoleCaseName);
 INSTANTIATE_TEST_SUITE_P(ThroughServer, ConsoleCase,
-                         testing::Combine(testing::Values(Path::Server), testing::ValuesIn(Cases(false, true))),
+                         testing::Combine(testing::Values(true), testing::ValuesIn(Cases(false, true))),
                          ConsoleCaseName);
 
 #ifdef _WIN32

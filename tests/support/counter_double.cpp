@@ -7,17 +7,13 @@
 
 namespace testing_support {
 
-namespace {
-
-void SetEnvironment(const char* name, const std::string& value) {
+static void SetEnvironment(const char* name, const std::string& value) {
 #ifdef _WIN32
   _putenv_s(name, value.c_str());
 #else
   setenv(name, value.c_str(), 1);
 #endif
 }
-
-}  // namespace
 
 CounterDouble::CounterDouble() : script_(dir_ / "script"), calls_(dir_ / "calls") {
   WriteFile(script_, "");

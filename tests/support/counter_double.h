@@ -17,7 +17,6 @@ class CounterDouble {
   CounterDouble();
   // Replaces the script; read again by the double at its next loader run.
   void SetScript(const std::string& script);
-  // The calls received so far, one line each.
   std::vector<std::string> Calls() const;
   // The call record with every pointer written as P, for comparing with a
   // checked-in expectation.
@@ -25,10 +24,8 @@ class CounterDouble {
   // The normalised record without the loader's NVPMQueryInterface lines:
   // each binding shows as its Init.
   std::string CallsWithoutQueries() const;
-  // Forgets the calls received so far.
   void ClearCalls();
   const std::filesystem::path& callsPath() const { return calls_; }
-  const std::filesystem::path& scriptPath() const { return script_; }
 
  private:
   ScratchDir dir_;

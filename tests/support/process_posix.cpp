@@ -35,11 +35,8 @@ ProgramRun RunProgram(const std::string& path, const ProgramOptions& options) {
   }
   close(output[1]);
   close(input[0]);
-  int keyPipe = input[1];
-  if (!options.sendKeyWhen) {
-    close(keyPipe);
-    keyPipe = -1;
-  }
+  int keyPipe = options.sendKeyWhen ? input[1] : -1;
+  if (keyPipe < 0) close(input[1]);  // an empty input: its end is there at once
 
   ProgramRun run;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
