@@ -27,7 +27,10 @@ namespace {
 
 using counter_interface::kNameBufferSize;
 using counter_interface::kTypeAttribute;
-const size_t kNameCapacity = configuration::FindKey(configuration::Section::kSource, "Name")->capacity;
+using configuration::Section;
+
+// The bytes of a source's Name field, its terminator included.
+size_t NameCapacity() { return configuration::FindKey(Section::kSource, "Name")->capacity; }
 
 std::vector<std::string> Words(const std::string& text) {
   std::vector<std::string> words;
@@ -50,11 +53,10 @@ std::string Bracketed(const char* name) {
   return bracketed;
 }
 
-using configuration::Section;
-
-// Every comment line begins with ";": a key of a name the plug-in never reads.
+// The header's lines, "; " included, wrap before this column.
 constexpr size_t kHeaderWidth = 71;
 
+// Every comment line begins with ";": a key of a name the plug-in never reads.
 const char kFormat[] =
     "; Format: a line [Name] opens a section; a key, an equals sign and a value\n"
     "; on one line set a key. Names match in any case; blanks around names and\n"
@@ -141,9 +143,9 @@ std::string NameValue(std::string name) {
     return !text.empty() && (ini::IsBlank(text.front()) || ini::IsBlank(text.back()) ||
                              ini::IsQuoted(text) || configuration::LooksLikeComment(text));
   };
-  std::string_view kept = ini::KeptPart(name, false, kNameCapacity);
+  std::string_view kept = ini::KeptPart(name, false, NameCapacity());
   if (!needsQuotes(kept)) return std::string(kept);
-  kept = ini::KeptPart(kept, true, kNameCapacity);
+  kept = ini::KeptPart(kept, true, NameCapacity());
   std::string value(kept);
   return needsQuotes(kept) ? "\"" + value + "\"" : value;
 }
@@ -166,8 +168,8 @@ std::string SourceSection(uint32_t counter) {
     comment += ", a percentage counter";
   if (nameResult != 0)
     comment += "; its name cannot be read (code " + ResultCode(nameResult) + "), set Name";
-  else if (ini::KeptPart(name, false, kNameCapacity).size() < std::strlen(name))
-    comment += "; its name is cut to the " + std::to_string(kNameCapacity - 1) +
+  else if (ini::KeptPart(name, false, NameCapacity()).size() < std::strlen(name))
+    comment += "; its name is cut to the " + std::to_string(NameCapacity() - 1) +
                " characters the host shows";
 
   std::string section = "\n" + comment + "\n[" + configuration::SourceSectionName(static_cast<int32_t>(counter)) + "]\nID=" + index + "\n";

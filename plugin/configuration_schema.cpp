@@ -1,7 +1,6 @@
 #include "configuration_schema.h"
 
 #include <cstddef>
-#include <cstdio>
 
 #include "counter_api.h"
 #include "counter_interface.h"
