@@ -68,10 +68,14 @@ std::string Describe(const LoadedPlugin& plugin, uint32_t index, uint32_t versio
     const bool endsClean = length < size && untouched(field + length + 1, field + size);
     float number;
     std::memcpy(&number, field, sizeof number);
-    shown += "|" + (untouched(field, field + size) ? "-"
-                    : size == 4 ? testing::PrintToString(number)
-                    : std::string(reinterpret_cast<const char*>(field), length) +
-                          (endsClean ? "" : "!"));
+    // Appended piece by piece: GCC 12 warns falsely about `"x" + std::string`.
+    shown += '|';
+    if (untouched(field, field + size))
+      shown += '-';
+    else if (size == 4)
+      shown += testing::PrintToString(number);
+    else
+      shown.append(reinterpret_cast<const char*>(field), length).append(endsClean ? "" : "!");
     field += size;
   }
   return shown + (std::memcmp(record, &version, sizeof version) == 0 ? "" : "|version");
