@@ -27,9 +27,16 @@ mkdir -p "$(dirname "$prefix")"
 # Keep the session alive between programs: each start is then much faster.
 wineserver -p20 >/dev/null 2>&1 </dev/null || true
 
+# A test program prints before anything else runs; a start that failed
+# with nothing printed at all is Wine's, now and then under load, so it
+# gets one more try (a program that cannot start fails that one too).
 output=$(mktemp)
-"$wine" "$@" >"$output" 2>&1
-status=$?
+for try in 1 2; do
+  "$wine" "$@" >"$output" 2>&1
+  status=$?
+  [ $status -ne 0 ] && [ ! -s "$output" ] && [ $try -eq 1 ] || break
+  echo "run.sh: wine exited $status having printed nothing; starting it once more" >&2
+done
 cat "$output"
 rm -f "$output"
 exit $status
