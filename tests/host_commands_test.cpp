@@ -52,10 +52,6 @@ struct HostRun {
   int exitCode = -1;  // -1 when it did not exit normally: a crash shows as that
 };
 
-// The folder of one of the stand-in counter libraries: "counterlib",
-// "simulated", "noexport".
-std::string Doubles(const std::string& folder) { return KESTREL_DOUBLES "/"s + folder; }
-
 // kestrelhost with `arguments`, run as a user runs it: in `folder`, so that
 // it names files as the user typed them, with standard error collected
 // apart, finding the counter library in `libraryFolder` (empty: none can be
@@ -99,7 +95,7 @@ TEST_P(CommandCase, OutputAndStatusMatch) {
   CounterDouble library;
   library.SetScript(ReadIfPresent(dir / "script"));
   std::string which = ReadWord(dir / "library", fs::exists(dir / "script") ? "counterlib" : "");
-  const std::string folder = which.empty() || which == "none" ? "" : Doubles(which);
+  const std::string folder = which.empty() || which == "none" ? "" : KESTREL_DOUBLES "/"s + which;
   ScratchDir cwd;
   if (fs::exists(dir / "kestrel.cfg")) fs::copy_file(dir / "kestrel.cfg", cwd / "kestrel.cfg");
   std::vector<std::string> args = SplitLines(ReadIfPresent(dir / "args"));
@@ -143,7 +139,7 @@ TEST(InitOut, AFullDiskUnderStandardOutputIsAFailure) {
   library.SetScript("counter 1 300 1 raw\n");
   ProgramOptions options;
   options.arguments = {"-c", "exec \"$0\" init >/dev/full 2>/dev/null", KESTRELHOST};
-  options.environment["LD_LIBRARY_PATH"] = Doubles("counterlib");
+  options.environment["LD_LIBRARY_PATH"] = KESTREL_DOUBLES "/counterlib";
   ProgramRun run = RunProgram("/bin/sh", options);
   EXPECT_EQ(run.exitCode, 1);
 }
@@ -162,7 +158,7 @@ class HostileInput : public testing::Test {
   // first line, "kestrel.so: N sources".
   std::string Plugin() {
     HostRun run = RunHostIn(dir_, {"./kestrel.so", "--polls", "1", "--interval", "0"},
-                            Doubles("counterlib"));
+                            KESTREL_DOUBLES "/counterlib");
     EXPECT_EQ(run.exitCode, 0);
     output_ = run.out;
     return output_.substr(0, output_.find('\n'));
@@ -213,6 +209,8 @@ const Unreadable kUnreadable[] = {
     {"gigabytes", kTooLarge,
      [](auto& cfg) { WriteFile(cfg, ""); fs::resize_file(cfg, 4ull << 30); }},
 };
+
+void PrintTo(const Unreadable& file, std::ostream* out) { *out << file.name; }
 
 class UnreadableFile : public HostileInput, public testing::WithParamInterface<Unreadable> {};
 
