@@ -20,11 +20,21 @@
 //   host         init's: the sources the plug-in offers from what init
 //                wrote, as kestrelhost lists them (absent: not run)
 // What init writes, check passes with nothing to report.
+//
+// And files no one should write, given to the plug-in in kestrelhost and to
+// kestrelhost check. Neither ever crashes; the plug-in loads what the
+// reading rules give, and check refuses what is no configuration file with a
+// clear message on standard error, exit status 2 and nothing on standard
+// output (text files that are no configuration are check's cases: nul-byte*,
+// utf16-*; and so is a missing file). And what JSON must escape.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <random>
+#include <tuple>
 
-#include "check_support.h"
 #include "counter_double.h"
 #include "plugin_under_test.h"
 #include "process.h"
@@ -32,8 +42,33 @@
 
 namespace fs = std::filesystem;
 using namespace testing_support;
+using namespace std::string_literals;
 
 namespace {
+
+struct HostRun {
+  std::string out;
+  std::string err;
+  int exitCode = -1;  // -1 when it did not exit normally: a crash shows as that
+};
+
+// kestrelhost with `arguments`, run as a user runs it: in `folder`, so that
+// it names files as the user typed them, with standard error collected
+// apart, finding the counter library in `libraryFolder` (empty: none can be
+// found).
+HostRun RunHostIn(const fs::path& folder, const std::vector<std::string>& arguments,
+                  const std::string& libraryFolder) {
+  ScratchDir scratch;  // holds the standard error, and no counter library
+  ProgramOptions options;
+  options.arguments = {"-c", "cd \"$0\" && exec \"$@\" 2>\"$KESTREL_TEST_STDERR\"",
+                       folder.string(), KESTRELHOST};
+  options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
+  options.environment["KESTREL_TEST_STDERR"] = (scratch / "stderr").string();
+  options.environment["LD_LIBRARY_PATH"] =
+      libraryFolder.empty() ? scratch.path().string() : libraryFolder;
+  ProgramRun run = RunProgram("/bin/sh", options);
+  return {run.output, ReadFile(scratch / "stderr"), run.exitCode};
+}
 
 std::vector<std::string> Cases() {
   std::vector<std::string> dirs;
@@ -60,7 +95,7 @@ TEST_P(CommandCase, OutputAndStatusMatch) {
   CounterDouble library;
   library.SetScript(ReadIfPresent(dir / "script"));
   std::string which = ReadWord(dir / "library", fs::exists(dir / "script") ? "counterlib" : "");
-  const std::string folder = which.empty() || which == "none" ? "" : Doubles(which.c_str());
+  const std::string folder = which.empty() || which == "none" ? "" : KESTREL_DOUBLES "/"s + which;
   ScratchDir cwd;
   if (fs::exists(dir / "kestrel.cfg")) fs::copy_file(dir / "kestrel.cfg", cwd / "kestrel.cfg");
   std::vector<std::string> args = SplitLines(ReadIfPresent(dir / "args"));
@@ -104,16 +139,147 @@ TEST(InitOut, AFullDiskUnderStandardOutputIsAFailure) {
   library.SetScript("counter 1 300 1 raw\n");
   ProgramOptions options;
   options.arguments = {"-c", "exec \"$0\" init >/dev/full 2>/dev/null", KESTRELHOST};
-  options.environment["LD_LIBRARY_PATH"] = Doubles("counterlib");
+  options.environment["LD_LIBRARY_PATH"] = KESTREL_DOUBLES "/counterlib";
   ProgramRun run = RunProgram("/bin/sh", options);
   EXPECT_EQ(run.exitCode, 1);
 }
 
-TEST(ShippedConfiguration, TheSampleHasNothingToReportOnTheSimulatedGpu) {
-  HostRun run = RunHostIn(KESTREL_PLUGIN_SOURCES, {"check", "kestrel.cfg.sample"},
-                          Doubles("simulated"));
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.out + run.err, "");
+constexpr size_t kReadersLimit = 64u << 20;
+constexpr char kTooLarge[] = "it is larger than 64 MiB, the most that is read";
+
+// In the plug-in's folder: kestrel.so, and kestrel.cfg as each test makes it.
+class HostileInput : public testing::Test {
+ protected:
+  HostileInput() {
+    library_.SetScript("counter 1 300 1 raw\ncounter 1 5 1 five\ncounter 1 6 1 six\n");
+  }
+
+  // The plug-in polled once in kestrelhost, which must end normally: its
+  // first line, "kestrel.so: N sources".
+  std::string Plugin() {
+    HostRun run = RunHostIn(dir_, {"./kestrel.so", "--polls", "1", "--interval", "0"},
+                            KESTREL_DOUBLES "/counterlib");
+    EXPECT_EQ(run.exitCode, 0);
+    output_ = run.out;
+    return output_.substr(0, output_.find('\n'));
+  }
+
+  CounterDouble library_;
+  PluginFolder folder_;
+  const fs::path dir_ = folder_.plugin().parent_path();
+  const fs::path cfg_ = folder_.configuration();
+  std::string output_;
+};
+
+std::string RandomBytes(unsigned seed, size_t size, bool withNul) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(withNul ? generator() : 1 + generator() % 255);
+  return bytes;
+}
+
+// A text file of exactly `size` bytes with one source and a key check
+// reports: a long comment fills it.
+void WriteTextOfSize(const fs::path& path, size_t size) {
+  const std::string head = "[Source0]\nID=1\nFoo=1\n;";
+  WriteFile(path, head + std::string(size - head.size() - 1, 'x') + '\n');
+}
+
+struct Unreadable {
+  const char* name;
+  const char* why;
+  void (*make)(const fs::path& cfg);
+};
+
+const Unreadable kUnreadable[] = {
+    {"dangling_link", "No such file or directory",
+     [](auto& cfg) { fs::create_symlink(cfg.parent_path() / "elsewhere", cfg); }},
+    // A directory opens, but reading it fails.
+    {"directory", "it is a directory", [](auto& cfg) { fs::create_directory(cfg); }},
+    // A FIFO without a writer would block a reader.
+    {"fifo", "it is not a regular file", [](auto& cfg) { mkfifo(cfg.c_str(), 0600); }},
+    {"device", "it is not a regular file", [](auto& cfg) { fs::create_symlink("/dev/zero", cfg); }},
+    // A regular file whose reading fails half-way, for any user.
+    {"failing_read", "Input/output error",
+     [](auto& cfg) { fs::create_symlink("/proc/self/mem", cfg); }},
+    {"unreadable", "Permission denied",
+     [](auto& cfg) { WriteFile(cfg, "[Source0]\nID=1\n"); fs::permissions(cfg, fs::perms::none); }},
+    {"beyond_the_limit", kTooLarge, [](auto& cfg) { WriteTextOfSize(cfg, kReadersLimit + 1); }},
+    // Sparse: refused at once, without reading gigabytes.
+    {"gigabytes", kTooLarge,
+     [](auto& cfg) { WriteFile(cfg, ""); fs::resize_file(cfg, 4ull << 30); }},
+};
+
+void PrintTo(const Unreadable& file, std::ostream* out) { *out << file.name; }
+
+class UnreadableFile : public HostileInput, public testing::WithParamInterface<Unreadable> {};
+
+TEST_P(UnreadableFile, IsRefusedWithoutWaitingAndGivesNoSources) {
+  GetParam().make(cfg_);
+  if (GetParam().why == "Permission denied"s && access(cfg_.c_str(), R_OK) == 0)
+    GTEST_SKIP() << "this user may read any file";
+  HostRun run = RunHostIn(dir_, {"check", "kestrel.cfg"}, "");
+  const std::string refusal = "kestrelhost: cannot read kestrel.cfg: "s + GetParam().why + "\n";
+  EXPECT_EQ(std::tie(run.exitCode, run.out, run.err), std::make_tuple(2, ""s, refusal));
+  EXPECT_EQ(Plugin(), "kestrel.so: 0 sources");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, UnreadableFile, testing::ValuesIn(kUnreadable),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The plug-in reads a file up to its limit and no further; check draws the
+// line at the same byte. Both read through a link, under the link's name.
+TEST_F(HostileInput, ALinkToAFileAtTheLimitIsRead) {
+  WriteTextOfSize(dir_ / "real.cfg", kReadersLimit);
+  fs::create_symlink(dir_ / "real.cfg", cfg_);
+  HostRun run = RunHostIn(dir_, {"check", "kestrel.cfg"}, "");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out.rfind("kestrel.cfg:3: \"Foo\"", 0), 0u) << run.out;
+  EXPECT_EQ(Plugin(), "kestrel.so: 1 source");
+}
+
+TEST_F(HostileInput, RandomBytesNeverCrashAndSourcesAmidThemStillLoad) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE(seed);
+    WriteFile(cfg_, RandomBytes(seed, 64 * 1024, true));
+    HostRun binary = RunHostIn(dir_, {"check", "kestrel.cfg"}, "");
+    EXPECT_EQ(binary.exitCode, 2);
+    EXPECT_EQ(Plugin(), "kestrel.so: 0 sources");
+
+    WriteFile(cfg_, RandomBytes(seed, 64 * 1024, false) + "\n[Source0]\nID=1\nName=found\n" +
+                        RandomBytes(seed + 100, 4096, false));
+    EXPECT_EQ(Plugin(), "kestrel.so: 1 source");
+    EXPECT_NE(output_.find("found"), std::string::npos);
+    HostRun text = RunHostIn(dir_, {"check", "--json", "kestrel.cfg"}, "");
+    EXPECT_EQ(text.exitCode, 1);
+    EXPECT_TRUE(text.out.ends_with("]\n")) << text.out;
+  }
+}
+
+// Ten thousand sections, the first of megabyte lines cut to their fields.
+TEST_F(HostileInput, TenThousandSectionsLoadAndMegabyteLinesAreCutToTheirFields) {
+  const std::string megabyte(1 << 20, 'x');
+  std::string text = "[" + megabyte + "]\n" + megabyte + "\n[Source0]\nID=2" +
+                     std::string(1 << 20, ' ') + "x\nName=" + megabyte + "\nMaxLimit=1" +
+                     std::string(1 << 20, '0') + "\n";
+  for (int i = 1; i < 10000; ++i)
+    text += "[Source" + std::to_string(i) + "]\nID=" + std::to_string(i % 2) + "\n";
+  WriteFile(cfg_, text + "[Source0]\nID=\n");  // a repeated section is never searched
+  EXPECT_EQ(Plugin(), "kestrel.so: 10000 sources");
+  EXPECT_NE(output_.find("\n0   " + std::string(31, 'x') + " Raw"), std::string::npos);
+  EXPECT_EQ(library_.Calls().back(), "Shutdown");
+  EXPECT_NE(ReadFile(library_.callsPath()).find("AddCounter 2\n"), std::string::npos);
+}
+
+// Every string is escaped, so the output stays valid JSON whatever the file
+// is called (what the file holds is check's case json-bytes).
+TEST_F(HostileInput, JsonEscapesTheFileName) {
+  const std::string name = "we\"ird\\name.cfg";
+  WriteFile(dir_ / name, "[Source0]\nID=1\nFoo=1\n");
+  HostRun run = RunHostIn(dir_, {"check", "--json", name}, "");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out.rfind("[\n  {\"file\": \"we\\\"ird\\\\name.cfg\", \"line\": 3, ", 0), 0u)
+      << run.out;
 }
 
 }  // namespace

@@ -26,8 +26,6 @@ termios Of(int terminal) {
   return now;
 }
 
-bool Same(const termios& a, const termios& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 struct Outcome {
   termios before{}, waiting{}, after{};
   int status = -1;  // the wait status; -1 when the program did not end in time
@@ -84,7 +82,7 @@ TEST(Terminal, OneKeyWithoutEnterOrCtrlCEndsTheProgramAndTheSettingsAreRestored)
       EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGINT);
     else
       EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0);
-    EXPECT_TRUE(Same(run.after, run.before));
+    EXPECT_EQ(std::memcmp(&run.after, &run.before, sizeof run.before), 0);
     EXPECT_EQ(library.Calls().back() == "Shutdown", !ctrlC);
   }
 }
