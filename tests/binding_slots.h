@@ -5,8 +5,12 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <regex>
+#include <sstream>
+#include <string>
 
 #include "counter_api.h"
+#include "counter_double.h"
 
 // Every byte 0xA5 but the name buffer's capacity, so that any byte a slot
 // writes shows.
@@ -55,4 +59,29 @@ inline std::array<int32_t, kCounterSlotCount> CallEverySlot(SlotOutputs& out) {
 inline bool OutputsUntouched(const SlotOutputs& out) {
   SlotOutputs fresh;
   return std::memcmp(&fresh, &out, sizeof out) == 0;
+}
+
+// A call record with the pointers to `out`'s values by their names and any
+// other pointer as P.
+inline std::string WithNamedPointers(std::string calls, const SlotOutputs& out) {
+  const std::pair<const void*, const char*> named[] = {
+      {&out.sample, "&sample"}, {&out.sampleCount, "&sampleCount"},
+      {&out.numCounters, "&numCounters"}, {out.name, "&name"}, {&out.nameLength, "&nameLength"},
+      {&out.attribute, "&attribute"}, {&out.value, "&value"}, {&out.cycles, "&cycles"}};
+  for (const auto& [pointer, name] : named) {
+    std::regex recorded(testing_support::RecordedPointer(pointer) + "\\b");
+    calls = std::regex_replace(calls, recorded, name);
+  }
+  return std::regex_replace(calls, std::regex("0x[0-9a-f]+\\b"), "P");
+}
+
+// A value no slot wrote keeps its 0xA5 bytes.
+inline std::string ShownOutputs(const SlotOutputs& out) {
+  if (OutputsUntouched(out)) return "out untouched\n";
+  std::ostringstream text;
+  text << "out sampleCount=" << out.sampleCount << " numCounters=" << out.numCounters
+       << " name=" << std::string(out.name, strnlen(out.name, sizeof out.name))
+       << " nameLength=" << out.nameLength << " attribute=" << out.attribute
+       << " value=" << out.value << " cycles=" << out.cycles << "\n";
+  return text.str();
 }

@@ -27,10 +27,6 @@ using testing::UnorderedElementsAreArray;
 
 namespace {
 
-const std::string kClassKey = "Software\\Classes\\CLSID\\{7B7162C4-3C2E-4A53-9541-485B0AB5E175}";
-const std::string kInterface = "{834874B0-02EF-48B8-83DD-E2FDCEAEA575}";
-const std::string kInterfaceKey = "Software\\Classes\\Interface\\" + kInterface;
-const std::string kProxyKey = "Software\\Classes\\CLSID\\" + kInterface;
 const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kestrel";
 
 // What the setup program installs in Program Files, and where each file
@@ -64,12 +60,6 @@ const fs::path kInstallDir = "C:\\Program Files\\Kestrel";
 const fs::path kPluginDir = "C:\\Monitoring Host\\Plug ins";
 const fs::path kOtherPluginDir = "C:\\Monitoring Host\\Other plug ins";
 const fs::path kOtherInstallDir = "C:\\Other Programs\\Kestrel here";
-
-// Built up in place: GCC 12 warns wrongly (-Wrestrict) about "\"" + text.
-std::string Quoted(const fs::path& path) {
-  std::string text = "\"";
-  return text.append(path.string()).append("\"");
-}
 
 // The setup program or the uninstaller, with its options as written: NSIS
 // reads its own command line, and /D= must come last, unquoted.
@@ -106,8 +96,6 @@ bool KeyExists(HKEY root, const std::string& key, REGSAM view) {
          RegCloseKey(handle) == ERROR_SUCCESS;
 }
 
-std::string LocalServer() { return RegistryText(HKEY_LOCAL_MACHINE, kClassKey + "\\LocalServer32", nullptr); }
-
 void ExpectInstalledFiles() {
   std::vector<std::string> expected;
   for (const auto& [name, source] : kInstalledFiles) {
@@ -121,16 +109,14 @@ void ExpectInstalledFiles() {
 }
 
 // For the machine, in both views, not for the user who ran the setup program.
-void ExpectRegisteredForTheMachine() {
-  const std::string server = (kInstallDir / "server").string();
+void ExpectRegisteredForTheMachine(const fs::path& folder = kInstallDir) {
+  const std::string server = (folder / "server").string();
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
     SCOPED_TRACE(view == KEY_WOW64_64KEY ? "64-bit view" : "32-bit view");
-    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kClassKey + "\\LocalServer32", nullptr, view),
-              Quoted(server + "\\kestrelsrv.exe"));
-    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kInterfaceKey + "\\ProxyStubClsid32", nullptr, view),
-              kInterface);
-    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, kProxyKey + "\\InprocServer32", nullptr, view),
-              server + (view == KEY_WOW64_64KEY ? "\\kestrelps64.dll" : "\\kestrelps32.dll"));
+    const char* proxy = view == KEY_WOW64_64KEY ? "\\kestrelps64.dll" : "\\kestrelps32.dll";
+    EXPECT_EQ(ServerRegistration(HKEY_LOCAL_MACHINE, view),
+              (std::vector<std::string>{Quoted(server + "\\kestrelsrv.exe"), kInterface,
+                                        server + proxy, "Both"}));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClassKey, view));
   }
 }
@@ -212,7 +198,7 @@ TEST(Installer, ANewPluginFolderGetsTheSampleConfiguration) {
     SCOPED_TRACE(option);
     fs::remove_all(kOtherPluginDir);
     ASSERT_EQ(Install(option + " /D=" + folder.string()), 0);
-    EXPECT_EQ(LocalServer(), Quoted(folder / "server\\kestrelsrv.exe"));
+    ExpectRegisteredForTheMachine(folder);
     EXPECT_EQ(ReadIfPresent(kOtherPluginDir / "kestrel.dll"), kPlugin);
     EXPECT_EQ(ReadIfPresent(kOtherPluginDir / "kestrel.cfg"), ReadFile(KESTREL_SAMPLE));
 
@@ -228,7 +214,7 @@ TEST(Installer, APluginFolderThatIsNotAFullPathIsRefusedBeforeAnythingIsInstalle
     SCOPED_TRACE(option);
     EXPECT_EQ(Install(option), 3);
     EXPECT_FALSE(fs::exists(kInstallDir));
-    EXPECT_EQ(LocalServer(), "<missing>");
+    EXPECT_EQ(ServerRegistration(HKEY_LOCAL_MACHINE), std::vector<std::string>(4, "<missing>"));
   }
 }
 

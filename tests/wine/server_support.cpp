@@ -4,8 +4,10 @@
 
 #include <stdexcept>
 
-
 namespace testing_support {
+
+constexpr DWORD kServerAccess =
+    PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
 
 std::vector<DWORD> ProcessesNamed(const char* image, DWORD parent) {
   std::vector<DWORD> found;
@@ -20,16 +22,11 @@ std::vector<DWORD> ProcessesNamed(const char* image, DWORD parent) {
   return found;
 }
 
-std::vector<DWORD> ServerProcessesOfThisProcess() {
-  return ProcessesNamed("kestrelsrv.exe", GetCurrentProcessId());
-}
-
 HANDLE OpenTheServerProcess() {
   std::vector<DWORD> servers = ServerProcessesOfThisProcess();
   if (servers.size() != 1)
-    throw std::runtime_error("expected one kestrelsrv.exe, found " +
-                             std::to_string(servers.size()));
-  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, servers[0]);
+    throw std::runtime_error("found " + std::to_string(servers.size()) + " kestrelsrv.exe");
+  HANDLE process = OpenProcess(kServerAccess, FALSE, servers[0]);
   if (process == nullptr) throw std::runtime_error("cannot open kestrelsrv.exe");
   return process;
 }
@@ -41,7 +38,7 @@ void Kill(HANDLE process) {
 
 void EndServersOfThisProcess() {
   for (DWORD id : ServerProcessesOfThisProcess()) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    HANDLE process = OpenProcess(kServerAccess, FALSE, id);
     if (process == nullptr) continue;
     if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) Kill(process);
     CloseHandle(process);
@@ -54,15 +51,12 @@ GuardedBytes::GuardedBytes(size_t size) {
   size_t page = system.dwPageSize;
   size_t usable = (size + page - 1) / page * page;
   pages_ = VirtualAlloc(nullptr, usable + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-  if (pages_ == nullptr) throw std::runtime_error("VirtualAlloc failed");
-  auto* base = static_cast<char*>(pages_);
   DWORD previous = 0;
-  if (!VirtualProtect(base + usable, page, PAGE_NOACCESS, &previous))
-    throw std::runtime_error("VirtualProtect failed");
+  auto* base = static_cast<char*>(pages_);
+  if (base == nullptr || !VirtualProtect(base + usable, page, PAGE_NOACCESS, &previous))
+    throw std::runtime_error("cannot set up guarded bytes");
   data_ = base + usable - size;
 }
-
-GuardedBytes::~GuardedBytes() { VirtualFree(pages_, 0, MEM_RELEASE); }
 
 std::string RegistryText(HKEY root, const std::string& key, const char* name, REGSAM view) {
   HKEY handle = nullptr;
@@ -75,6 +69,13 @@ std::string RegistryText(HKEY root, const std::string& key, const char* name, RE
       RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
   RegCloseKey(handle);
   return status == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<missing>";
+}
+
+std::vector<std::string> ServerRegistration(HKEY root, REGSAM view) {
+  return {RegistryText(root, kClassKey + "\\LocalServer32", nullptr, view),
+          RegistryText(root, kInterfaceKey + "\\ProxyStubClsid32", nullptr, view),
+          RegistryText(root, kProxyKey + "\\InprocServer32", nullptr, view),
+          RegistryText(root, kProxyKey + "\\InprocServer32", "ThreadingModel", view)};
 }
 
 }  // namespace testing_support
