@@ -149,8 +149,6 @@ TEST(Paths, OnlyThePageItsFilesTheReadingsAndTheMetricsAnswerAndOnlyToGetAndHead
   const int port = exporter.port();
 
   HttpAnswer page = Ask(port, "/");
-  EXPECT_EQ(page.status, 200);
-  EXPECT_EQ(page.headers["content-type"], "text/html; charset=utf-8");
   EXPECT_NE(page.body.find("<a href=\"/gpu&lt;metrics&gt;\">"), std::string::npos) << page.body;
   // Everything the page names is served, with the type the browser expects.
   std::set<std::string> named;
@@ -168,44 +166,43 @@ TEST(Paths, OnlyThePageItsFilesTheReadingsAndTheMetricsAnswerAndOnlyToGetAndHead
     EXPECT_EQ(asset.headers["content-type"], expected) << path;
   }
 
+  // Every request of the table answered as it says, each answer with the
+  // headers that keep the browser to the exporter's own.
+  const std::string requests = ReadFile(KESTREL_EXPORTER_REQUESTS);
+  std::string answers;
+  for (const std::string& line : SplitLines(requests)) {
+    const size_t blank = line.find(' '), arrow = line.find(" -> ");
+    if (line.starts_with("#") || arrow == std::string::npos) {
+      answers += line + "\n";
+      continue;
+    }
+    HttpAnswer answer = Ask(port, line.substr(blank + 1, arrow - blank - 1), line.substr(0, blank));
+    answers += line.substr(0, arrow + 4) + std::to_string(answer.status);
+    for (const char* header : {"content-type", "allow"}) {
+      if (answer.headers.contains(header)) answers += std::string(" ") + header + ": " + answer.headers[header];
+    }
+    answers += "\n";
+    EXPECT_EQ(answer.headers["x-content-type-options"], "nosniff") << line;
+    const std::string& policy = answer.headers["content-security-policy"];
+    EXPECT_NE(policy.find("default-src 'none'"), std::string::npos) << line;
+    EXPECT_NE(policy.find("script-src 'self';"), std::string::npos) << line;
+    EXPECT_EQ(policy.find("unsafe"), std::string::npos) << line;
+  }
+  EXPECT_EQ(answers, requests);
+
   HttpAnswer metrics = Ask(port, "/gpu<metrics>");
-  EXPECT_EQ(metrics.status, 200);
   EXPECT_NE(metrics.body.find("kestrel_power_watts{gpu=\"1\"} 52.5\n"), std::string::npos);
   HttpAnswer head = Ask(port, "/gpu<metrics>", "HEAD");
-  EXPECT_EQ(head.status, 200);
   EXPECT_EQ(head.body, "");
   EXPECT_EQ(head.headers["content-type"], metrics.headers["content-type"]);
   EXPECT_GT(std::stoul(head.headers["content-length"]), 0u);
-  HttpAnswer readings = Ask(port, "/api/v1/readings");
-  EXPECT_EQ(readings.status, 200);
-  EXPECT_EQ(readings.headers["cache-control"], "no-store");
+  EXPECT_EQ(Ask(port, "/api/v1/readings").headers["cache-control"], "no-store");
 
   // Two scrapes on one connection, as Prometheus keeps it.
   HttpAnswer kept = Exchange(port,
                              "GET /gpu<metrics> HTTP/1.1\r\nHost: x\r\n\r\n"
                              "GET /gpu<metrics> HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(Occurrences(kept.raw, "HTTP/1.1 200 OK\r\n"), 2) << kept.raw.substr(0, 300);
-
-  for (const char* path : {"/metrics", "/gpu<metrics>/", "/favicon.ico", "//", "/assets/",
-                           "/assets", "/api/v1/readings/", "/index.html", "/assets/../"})
-    EXPECT_EQ(Ask(port, path).status, 404) << path;
-  for (const char* method : {"POST", "PUT", "DELETE", "OPTIONS", "BREW"}) {
-    for (const char* path : {"/gpu<metrics>", "/api/v1/readings", "/"}) {
-      HttpAnswer refused = Ask(port, path, method);
-      EXPECT_EQ(refused.status, 405) << method << " " << path;
-      EXPECT_EQ(refused.headers["allow"], "GET, HEAD") << method << " " << path;
-    }
-  }
-  // Whatever the answer, the browser runs and loads only the exporter's own.
-  for (const char* path :
-       {"/", "/assets/kestrel.js", "/api/v1/readings", "/gpu<metrics>", "/nothing"}) {
-    HttpAnswer answer = Ask(port, path);
-    EXPECT_EQ(answer.headers["x-content-type-options"], "nosniff") << path;
-    const std::string& policy = answer.headers["content-security-policy"];
-    EXPECT_NE(policy.find("default-src 'none'"), std::string::npos) << path;
-    EXPECT_NE(policy.find("script-src 'self';"), std::string::npos) << path;
-    EXPECT_EQ(policy.find("unsafe"), std::string::npos) << path;
-  }
   EXPECT_EQ(exporter.Stop(SIGTERM), 0);
 }
 
