@@ -1,7 +1,19 @@
-// The plug-in's four entry points, called by this test program playing the
-// monitoring host: it exports GetHostAppID from its executable. Each test
-// loads a fresh copy of the plug-in, next to its own configuration file, with
-// the counter-library double behind it; every test runs in its own process.
+// The plug-in's four entry points, called by this test program, built
+// twice. Playing the monitoring host (PluginTest), it exports GetHostAppID
+// from its executable: each test loads a fresh copy of the plug-in, next to
+// its own configuration file, with the counter-library double behind it.
+// Not playing it (NotTheHost), its executable does not export GetHostAppID,
+// though a library it loaded globally does: the plug-in must describe
+// nothing there; its other entry points work as anywhere else, the log's
+// sharing rule among them. Every test runs in its own process.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -18,10 +30,10 @@ namespace fs = std::filesystem;
 using namespace testing_support;
 using testing::ElementsAre;
 
-extern "C" __attribute__((visibility("default"))) uint32_t GetHostAppID() { return 7; }
-
 namespace {
 
+// The host's cases use files and locales as Linux has them.
+#ifndef _WIN32
 constexpr uint32_t kNoSourceBits = 0x7F7FFFFF;  // 3.4028235e38
 
 const std::string kThreeSources = ReadFile(KESTREL_PLUGIN_EXPORTS_CFG);
@@ -144,7 +156,7 @@ TEST_F(PluginTest, EveryCountStartsTheLogAfreshAndALogThatCannotBeWrittenChanges
   ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
   EXPECT_EQ(Log(), kCounted);
   // A line that cannot be written is dropped and the call answers as usual
-  // (while another writer holds the log: plugin_loaded_test, on both systems).
+  // (while another writer holds the log: NotTheHost below, on both systems).
   fs::remove(folder_.log());
   fs::create_symlink("/dev/full", folder_.log());  // opens, but every write fails
   EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
@@ -185,6 +197,71 @@ TEST_F(PluginTest, DecimalCommaLocaleOfTheHostChangesNoNumber) {
   EXPECT_EQ(Describe(*plugin_, 0), "1|q|%|12.5|0|0|Not Available||-");
   EXPECT_EQ(Bits(plugin_->GetSourceData(0)), Bits(25.0f));
   EXPECT_THAT(Log(), testing::EndsWith("<time> GetSourceData(0) - q -  25.000000\n"));
+}
+#endif
+
+// The log held open by another program, as a writer or as a reader. On
+// Windows the plug-in's share mode keeps a second writer out; on Linux the
+// plug-in's lock is flock, which this writer takes too.
+class HeldLog {
+ public:
+#ifdef _WIN32
+  HeldLog(const fs::path& log, bool writer)
+      : handle_(CreateFileA(log.string().c_str(), writer ? GENERIC_WRITE : GENERIC_READ,
+                            FILE_SHARE_READ | (writer ? 0 : FILE_SHARE_WRITE), nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~HeldLog() { CloseHandle(handle_); }
+  bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+#else
+  HeldLog(const fs::path& log, bool writer) : fd_(open(log.c_str(), writer ? O_WRONLY : O_RDONLY)) {
+    if (writer && flock(fd_, LOCK_EX | LOCK_NB) != 0) fd_ = -1;
+  }
+  ~HeldLog() { close(fd_); }
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+#endif
+};
+
+// Loaded under another name besides, it reads and logs under that name. A
+// line is dropped while another writer holds the log, which is not emptied
+// either; a reader does not get in the way.
+TEST(NotTheHost, DescriptorIsRefusedUntouchedAndLoadsNothingTheLogIsShared) {
+#ifdef _WIN32
+  HMODULE other = LoadLibraryA(KESTREL_HOST_APP_ID_LIBRARY);
+  ASSERT_NE(other, nullptr);
+  ASSERT_NE(GetProcAddress(other, "GetHostAppID"), nullptr);
+#else
+  ASSERT_NE(dlopen(KESTREL_HOST_APP_ID_LIBRARY, RTLD_NOW | RTLD_GLOBAL), nullptr);
+  ASSERT_NE(dlsym(RTLD_DEFAULT, "GetHostAppID"), nullptr);  // the process has one
+#endif
+  CounterDouble library;
+  library.SetScript("counter 1 300 1 raw\ncounter 0 1 4 quarter\n");
+  PluginFolder folder("monitor" + fs::path(KESTREL_PLUGIN).extension().string());
+  WriteFile(folder / "kestrel.cfg", "[Source0]\nID=0\n");
+  folder.WriteConfiguration("[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n[Source1]\nID=1\n");
+  LoadedPlugin plugin(folder.plugin());
+  EXPECT_EQ(Describe(plugin, 0), "0|-|-|-|-|-|-|-|-");
+  EXPECT_THAT(library.Calls(), ElementsAre());  // no configuration loaded, no AddCounter
+  // The other entry points work as anywhere else; the descriptor stays refused.
+  EXPECT_EQ(plugin.GetSourcesNum(), 2u);
+  library.ClearCalls();
+  EXPECT_EQ(Describe(plugin, 0), "0|-|-|-|-|-|-|-|-");
+  EXPECT_THAT(library.Calls(), ElementsAre());
+  EXPECT_FALSE(fs::exists(folder / "kestrel.log"));
+  for (bool writer : {true, false}) {
+    HeldLog holder(folder / "monitor.log", writer);
+    ASSERT_TRUE(holder.held());
+    EXPECT_TRUE(!writer || plugin.GetSourcesNum() == 2u);
+    EXPECT_EQ(Bits(plugin.GetSourceData(writer ? 0 : 1)), Bits(writer ? 300.0f : 25.0f));
+  }
+  EXPECT_EQ(LogWithoutTimeStamps(ReadFile(folder / "monitor.log")),
+            AsWritten("<time> GetSourcesNum() called\n<time> 2 returned\n"
+                      "<time> GetSourceData(1) - quarter -  25.000000\n"));
 }
 
 }  // namespace

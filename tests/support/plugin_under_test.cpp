@@ -19,14 +19,6 @@ PluginFolder::PluginFolder(const std::string& fileName)
   fs::copy_file(KESTREL_PLUGIN, plugin_);
 }
 
-fs::path PluginFolder::SameName(const char* extension) const {
-  return fs::path(plugin_).replace_extension(extension);
-}
-
-void PluginFolder::WriteConfiguration(const std::string& text) const {
-  WriteFile(configuration(), text);
-}
-
 std::string LogWithoutTimeStamps(const std::string& log) {
   static const std::regex stamp(R"((^|\n)\d\d-\d\d-\d{4}, \d\d:\d\d:\d\d\.\d{3} )");
   return std::regex_replace(log, stamp, "$1<time> ");
@@ -47,12 +39,6 @@ LoadedPlugin::LoadedPlugin(const fs::path& path) {
 }
 
 LoadedPlugin::~LoadedPlugin() { platform::UnloadPlugin(module_); }
-
-uint32_t Bits(float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
 
 std::string Describe(const LoadedPlugin& plugin, uint32_t index, uint32_t version) {
   unsigned char record[200];

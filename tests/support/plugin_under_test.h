@@ -3,6 +3,7 @@
 // ".cfg", and its log appearing there with ".log".
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -15,7 +16,7 @@ class PluginFolder {
  public:
   // Copies the built plug-in in as `fileName` (by default, its own name).
   explicit PluginFolder(const std::string& fileName = "");
-  void WriteConfiguration(const std::string& text) const;
+  void WriteConfiguration(const std::string& text) const { WriteFile(configuration(), text); }
   std::filesystem::path plugin() const { return plugin_; }
   std::filesystem::path configuration() const { return SameName(".cfg"); }
   std::filesystem::path log() const { return SameName(".log"); }
@@ -23,7 +24,9 @@ class PluginFolder {
   std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
 
  private:
-  std::filesystem::path SameName(const char* extension) const;
+  std::filesystem::path SameName(const char* extension) const {
+    return std::filesystem::path(plugin_).replace_extension(extension);
+  }
   ScratchDir dir_;
   std::filesystem::path plugin_;
 };
@@ -50,7 +53,7 @@ class LoadedPlugin {
   void* module_ = nullptr;
 };
 
-uint32_t Bits(float value);
+inline uint32_t Bits(float value) { return std::bit_cast<uint32_t>(value); }
 
 // Asks for a descriptor in a larger buffer, every byte but the version 0xCC,
 // so that any byte the plug-in should not write shows. The answer, then each
