@@ -1,27 +1,108 @@
-// The plug-in's four entry points, called by this test program playing the
-// monitoring host: it exports GetHostAppID from its executable. Each test
-// loads a fresh copy of the plug-in, next to its own configuration file, with
-// the counter-library double behind it; every test runs in its own process.
+// The plug-in's four entry points, called by this test program, built
+// twice. Playing the monitoring host (PluginTest), it exports GetHostAppID
+// from its executable: each test loads a fresh copy of the plug-in, next to
+// its own configuration file, with the counter-library double behind it.
+// Not playing it (NotTheHost), its executable does not export GetHostAppID,
+// though a library it loaded globally does: the plug-in must describe
+// nothing there; its other entry points work as anywhere else, the log's
+// sharing rule among them. Every test runs in its own process.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <chrono>
 #include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <iomanip>
+#include <sstream>
 
 #include "counter_double.h"
+#include "module.h"
+#include "platform.h"
 #include "plugin_under_test.h"
 #include "scratch.h"
 
 namespace fs = std::filesystem;
 using namespace testing_support;
-using testing::ElementsAre;
-
-extern "C" __attribute__((visibility("default"))) uint32_t GetHostAppID() { return 7; }
 
 namespace {
 
+// The plug-in loaded into this process, which then plays the monitoring host.
+class LoadedPlugin {
+ public:
+  explicit LoadedPlugin(const fs::path& path)
+      : module_(platform::LoadPlugin(path.string().c_str())) {
+    if (module_ == nullptr) throw std::runtime_error(platform::LastLoadError());
+    Resolve(GetSourcesNum, "GetSourcesNum");
+    Resolve(GetSourceDesc, "GetSourceDesc");
+    Resolve(GetSourceCaps, "GetSourceCaps");
+    Resolve(GetSourceData, "GetSourceData");
+  }
+  ~LoadedPlugin() { platform::UnloadPlugin(module_); }
+  LoadedPlugin(const LoadedPlugin&) = delete;
+  LoadedPlugin& operator=(const LoadedPlugin&) = delete;
+
+  uint32_t (*GetSourcesNum)() = nullptr;
+  int32_t (*GetSourceDesc)(uint32_t index, void* record) = nullptr;
+  int32_t (*GetSourceCaps)(uint32_t ignored, uint32_t capability, int32_t* result) = nullptr;
+  float (*GetSourceData)(uint32_t index) = nullptr;
+
+ private:
+  template <class Function>
+  void Resolve(Function*& function, const char* name) {
+    function = reinterpret_cast<Function*>(platform::FindExport(module_, name));
+    if (function == nullptr) throw std::runtime_error(std::string("no export ") + name);
+  }
+  void* module_;
+};
+
+uint32_t Bits(float value) { return std::bit_cast<uint32_t>(value); }
+
+// Asks for a descriptor in a larger buffer, every byte but the version 0xCC,
+// so that any byte the plug-in should not write shows. The answer, then each
+// field after the version: a text up to its terminator, a number, or "-" for
+// a field left as it was; "!" marks a byte written past a text's terminator
+// (those are the host's), and a version written over ends it in "|version".
+std::string Describe(const LoadedPlugin& plugin, uint32_t index, uint32_t version = 0x00010002) {
+  unsigned char record[200];
+  std::memset(record, 0xCC, sizeof record);
+  std::memcpy(record, &version, sizeof version);
+  std::string shown = std::to_string(plugin.GetSourceDesc(index, record));
+  auto untouched = [](const unsigned char* from, const unsigned char* to) {
+    return std::all_of(from, to, [](unsigned char b) { return b == 0xCC; });
+  };
+  const unsigned char* field = record + 4;
+  for (size_t size : {32, 32, 4, 4, 4, 64, 16, 40}) {
+    const auto length = static_cast<size_t>(std::find(field, field + size, '\0') - field);
+    const bool endsClean = length < size && untouched(field + length + 1, field + size);
+    float number;
+    std::memcpy(&number, field, sizeof number);
+    // Appended piece by piece: GCC 12 warns falsely about `"x" + std::string`.
+    shown += '|';
+    if (untouched(field, field + size))
+      shown += '-';
+    else if (size == 4)
+      shown += testing::PrintToString(number);
+    else
+      shown.append(reinterpret_cast<const char*>(field), length).append(endsClean ? "" : "!");
+    field += size;
+  }
+  return shown + (std::memcmp(record, &version, sizeof version) == 0 ? "" : "|version");
+}
+
+// The host's cases use files and locales as Linux has them.
+#ifndef _WIN32
 constexpr uint32_t kNoSourceBits = 0x7F7FFFFF;  // 3.4028235e38
 
 const std::string kThreeSources = ReadFile(KESTREL_PLUGIN_EXPORTS_CFG);
@@ -39,9 +120,6 @@ class PluginTest : public testing::Test {
     folder_.WriteConfiguration(configuration);
     plugin_.emplace(folder_.plugin());
   }
-  // The calls received, pointers as P, without the loader's queries: each
-  // binding shows as its Init.
-  auto CallsWithoutQueries() const { return SplitLines(library_.CallsWithoutQueries()); }
   std::string Log() const { return LogWithoutTimeStamps(ReadFile(folder_.log())); }
   CounterDouble library_;
   PluginFolder folder_;
@@ -57,16 +135,18 @@ TEST_F(PluginTest, TheFirstCallLoadsTheFileOnceLaterCountsOnlyBindAFailedOneKeep
   Load(kThreeSources);
   const std::string described = "1|first|MHz|100|-5|10|Not Available|";
   EXPECT_EQ(Describe(*plugin_, 0), described + "clocks|-");
-  EXPECT_THAT(CallsWithoutQueries(), ElementsAre("Init", "GetCounterAttribute 1 2 P",
-                                                 "GetCounterAttribute 2 2 P", "AddCounter 0"));
+  // The calls, pointers as P, without the loader's queries: a binding shows as its Init.
+  EXPECT_EQ(library_.CallsWithoutQueries(),
+            "Init\nGetCounterAttribute 1 2 P\nGetCounterAttribute 2 2 P\nAddCounter 0\n");
   for (uint32_t version : {0x00000000u, 0x00010001u, 0xFFFFFFFFu})
     EXPECT_EQ(Describe(*plugin_, 0, version),
-              described + (version > 0x00010001u ? "clocks|-" : "-|-")) << version;
+              described + (version > 0x00010001u ? "clocks|-" : "-|-"))
+        << version;
   folder_.WriteConfiguration("[Source0]\nID=0\n");  // not read again
   library_.ClearCalls();
   EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
   EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
-  EXPECT_THAT(CallsWithoutQueries(), ElementsAre("Init", "Init"));
+  EXPECT_EQ(library_.CallsWithoutQueries(), "Init\nInit\n");
 
   library_.SetScript(std::string(kThreeCounters) + "init -7\n");
   const std::string logBefore = ReadFile(folder_.log());
@@ -82,7 +162,7 @@ TEST_F(PluginTest, WithoutSourcesEveryCountReadsTheFileAgainItsLevelZeroLeavesTh
   library_.ClearCalls();
   EXPECT_EQ(plugin_->GetSourcesNum(), 0u);
   // The empty list is cleared all the same, then bound in the load and again.
-  EXPECT_THAT(CallsWithoutQueries(), ElementsAre("RemoveAllCounters", "Shutdown", "Init", "Init"));
+  EXPECT_EQ(library_.CallsWithoutQueries(), "RemoveAllCounters\nShutdown\nInit\nInit\n");
   EXPECT_EQ(Log(), "<time> GetSourcesNum() called\n<time> 0 returned\n");
   // Logging level 0 leaves the old log as it was.
   folder_.WriteConfiguration("[Settings]\nLoggingLevel=0\n[Source0]\nID=2\n");
@@ -105,7 +185,7 @@ TEST_F(PluginTest, CallsThatFindNothingWriteNothingAndCallNothing) {
       EXPECT_EQ(result, capability == 1 ? 1 : 55);
     }
   EXPECT_EQ(plugin_->GetSourceCaps(0, 1, nullptr), 0);
-  EXPECT_THAT(library_.Calls(), ElementsAre());
+  EXPECT_THAT(library_.Calls(), testing::IsEmpty());
   EXPECT_FALSE(folder_.HasLog());
 
   ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
@@ -118,7 +198,7 @@ TEST_F(PluginTest, CallsThatFindNothingWriteNothingAndCallNothing) {
     EXPECT_EQ(Bits(plugin_->GetSourceData(index)), kNoSourceBits) << index;
   }
   EXPECT_EQ(plugin_->GetSourceDesc(0, nullptr), 0);
-  EXPECT_THAT(library_.Calls(), ElementsAre());
+  EXPECT_THAT(library_.Calls(), testing::IsEmpty());
   EXPECT_EQ(Log(), kCounted + missing);
 }
 
@@ -129,9 +209,7 @@ TEST_F(PluginTest, EveryCountStartsTheLogAfreshAndALogThatCannotBeWrittenChanges
   Load(kThreeSources);
   auto stampNow = [] {
     time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    char text[32];
-    strftime(text, sizeof text, "%d-%m-%Y, %H:%M:%S.", localtime(&now));
-    return std::string(text);
+    return (std::ostringstream() << std::put_time(localtime(&now), "%d-%m-%Y, %H:%M:%S.")).str();
   };
   std::string before = stampNow();
   ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
@@ -144,7 +222,7 @@ TEST_F(PluginTest, EveryCountStartsTheLogAfreshAndALogThatCannotBeWrittenChanges
   ASSERT_EQ(plugin_->GetSourcesNum(), 3u);
   EXPECT_EQ(Log(), kCounted);
   // A line that cannot be written is dropped and the call answers as usual
-  // (while another writer holds the log: plugin_loaded_test, on both systems).
+  // (while another writer holds the log: NotTheHost below, on both systems).
   fs::remove(folder_.log());
   fs::create_symlink("/dev/full", folder_.log());  // opens, but every write fails
   EXPECT_EQ(plugin_->GetSourcesNum(), 3u);
@@ -185,6 +263,66 @@ TEST_F(PluginTest, DecimalCommaLocaleOfTheHostChangesNoNumber) {
   EXPECT_EQ(Describe(*plugin_, 0), "1|q|%|12.5|0|0|Not Available||-");
   EXPECT_EQ(Bits(plugin_->GetSourceData(0)), Bits(25.0f));
   EXPECT_THAT(Log(), testing::EndsWith("<time> GetSourceData(0) - q -  25.000000\n"));
+}
+#endif
+
+// The log held open by another program, as a writer or as a reader. On
+// Windows the plug-in's share mode keeps a second writer out; on Linux the
+// plug-in's lock is flock, which this writer takes too.
+struct HeldLog {
+#ifdef _WIN32
+  HeldLog(const fs::path& log, bool writer)
+      : handle(CreateFileA(log.string().c_str(), writer ? GENERIC_WRITE : GENERIC_READ,
+                           FILE_SHARE_READ | (writer ? 0 : FILE_SHARE_WRITE), nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~HeldLog() { CloseHandle(handle); }
+  bool held() const { return handle != INVALID_HANDLE_VALUE; }
+  HANDLE handle;
+#else
+  HeldLog(const fs::path& log, bool writer) : fd(open(log.c_str(), writer ? O_WRONLY : O_RDONLY)) {
+    if (writer && flock(fd, LOCK_EX | LOCK_NB) != 0) fd = -1;
+  }
+  ~HeldLog() { close(fd); }
+  bool held() const { return fd >= 0; }
+  int fd;
+#endif
+};
+
+// Loaded under another name besides, it reads and logs under that name. A
+// line is dropped while another writer holds the log, which is not emptied
+// either; a reader does not get in the way.
+TEST(NotTheHost, DescriptorIsRefusedUntouchedAndLoadsNothingTheLogIsShared) {
+#ifdef _WIN32
+  HMODULE other = LoadLibraryA(KESTREL_HOST_APP_ID_LIBRARY);
+  ASSERT_NE(other, nullptr);
+  ASSERT_NE(GetProcAddress(other, "GetHostAppID"), nullptr);
+#else
+  ASSERT_NE(dlopen(KESTREL_HOST_APP_ID_LIBRARY, RTLD_NOW | RTLD_GLOBAL), nullptr);
+  ASSERT_NE(dlsym(RTLD_DEFAULT, "GetHostAppID"), nullptr);  // the process has one
+#endif
+  CounterDouble library;
+  library.SetScript("counter 1 300 1 raw\ncounter 0 1 4 quarter\n");
+  PluginFolder folder("monitor" + fs::path(KESTREL_PLUGIN).extension().string());
+  WriteFile(folder / "kestrel.cfg", "[Source0]\nID=0\n");
+  folder.WriteConfiguration("[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n[Source1]\nID=1\n");
+  LoadedPlugin plugin(folder.plugin());
+  EXPECT_EQ(Describe(plugin, 0), "0|-|-|-|-|-|-|-|-");
+  EXPECT_THAT(library.Calls(), testing::IsEmpty());  // no configuration loaded, no AddCounter
+  // The other entry points work as anywhere else; the descriptor stays refused.
+  EXPECT_EQ(plugin.GetSourcesNum(), 2u);
+  library.ClearCalls();
+  EXPECT_EQ(Describe(plugin, 0), "0|-|-|-|-|-|-|-|-");
+  EXPECT_THAT(library.Calls(), testing::IsEmpty());
+  EXPECT_FALSE(fs::exists(folder / "kestrel.log"));
+  for (bool writer : {true, false}) {
+    HeldLog holder(folder / "monitor.log", writer);
+    ASSERT_TRUE(holder.held());
+    EXPECT_TRUE(!writer || plugin.GetSourcesNum() == 2u);
+    EXPECT_EQ(Bits(plugin.GetSourceData(writer ? 0 : 1)), Bits(writer ? 300.0f : 25.0f));
+  }
+  EXPECT_EQ(LogWithoutTimeStamps(ReadFile(folder / "monitor.log")),
+            AsWritten("<time> GetSourcesNum() called\n<time> 2 returned\n"
+                      "<time> GetSourceData(1) - quarter -  25.000000\n"));
 }
 
 }  // namespace

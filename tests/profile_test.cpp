@@ -21,7 +21,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
+#include <regex>
 #include <string_view>
 
 #ifdef _WIN32
@@ -48,17 +48,12 @@ constexpr std::string_view kOtherSystem = "posix: ";
 // UTF-8 text as the ANSI code page has it: what the code page lacks becomes
 // "?", as Windows writes it.
 std::string AsTheReaderGivesIt(const std::string& text) {
-  if (std::all_of(text.begin(), text.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-    return text;
+  wchar_t unicode[1024];
+  char ansi[1024];
   int wide =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring unicode(static_cast<size_t>(wide), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), unicode.data(), wide);
-  int narrow = WideCharToMultiByte(CP_ACP, 0, unicode.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string ansi(static_cast<size_t>(narrow), '\0');
-  WideCharToMultiByte(CP_ACP, 0, unicode.data(), wide, ansi.data(), narrow, nullptr, nullptr);
-  return ansi;
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), unicode, 1024);
+  int narrow = WideCharToMultiByte(CP_ACP, 0, unicode, wide, ansi, sizeof ansi, nullptr, nullptr);
+  return std::string(ansi, static_cast<size_t>(narrow));
 }
 #else
 constexpr std::string_view kThisSystem = "posix: ";
@@ -67,19 +62,11 @@ constexpr std::string_view kOtherSystem = "windows: ";
 std::string AsTheReaderGivesIt(const std::string& text) { return text; }
 #endif
 
-// A string lookup's result, "[text] length", split from `line`: false when
-// it has none.
-bool SplitResult(const std::string& line, std::string* lookup, std::string* text, size_t* length) {
-  size_t open = line.find(" -> [");
-  size_t close = line.rfind("] ");
-  if (!line.starts_with("string ") || open == std::string::npos || close == std::string::npos ||
-      close < open)
-    return false;
-  *lookup = line.substr(0, open);
-  *text = line.substr(open + 5, close - open - 5);
-  *length = std::stoul(line.substr(close + 2));
-  return true;
-}
+// "string Source0|Name|32" or "int Settings|Level|7": kind, section, key, and
+// the size or the fallback.
+const std::regex kLookup(R"((int|string) ([^|]*)\|([^|]*)\|(-?\d+))");
+// A string lookup with its result: lookup, size, text, length.
+const std::regex kStringResult(R"((string [^|]*\|[^|]*\|(\d+)) -> \[(.*)\] (\d+))");
 
 // A line of `expected` as it reads on this system: "" when it holds on the
 // other system only. A string lookup's text is given as this system's
@@ -88,26 +75,25 @@ bool SplitResult(const std::string& line, std::string* lookup, std::string* text
 std::string ExpectedHere(std::string line) {
   if (line.starts_with(kOtherSystem)) return "";
   if (line.starts_with(kThisSystem)) line.erase(0, kThisSystem.size());
-  std::string lookup, text;
-  size_t length = 0;
-  if (!SplitResult(line, &lookup, &text, &length) || length != text.size()) return line + "\n";
-  std::string given = AsTheReaderGivesIt(text);
-  return lookup + " -> [" + given + "] " + std::to_string(given.size()) + "\n";
+  std::smatch result;
+  if (!std::regex_match(line, result, kStringResult) ||
+      result[4] != std::to_string(result[3].length()))
+    return line + "\n";
+  std::string given = AsTheReaderGivesIt(result[3]);
+  return result[1].str() + " -> [" + given + "] " + std::to_string(given.size()) + "\n";
 }
 
 // "string Source0|Name|32 -> [value] 5" or "int Settings|Level|7 -> 1".
 std::string Lookup(const platform::ProfileFile& file, const std::string& line) {
-  std::istringstream fields(line.substr(line.find(' ') + 1));
-  std::string section, key, last;
-  if (!std::getline(fields, section, '|') || !std::getline(fields, key, '|') ||
-      !std::getline(fields, last))
-    return line + " -> malformed lookup";
-  const char *inSection = section.c_str(), *named = key.c_str();
-  if (line.starts_with("int "))
-    return line + " -> " + std::to_string(file.ReadInt(inSection, named, std::stoi(last)));
-  uint32_t size = static_cast<uint32_t>(std::stoul(last));
+  std::smatch fields;
+  if (!std::regex_match(line, fields, kLookup)) return line + " -> malformed lookup";
+  const std::string section = fields[2], key = fields[3];
+  if (fields[1] == "int")
+    return line + " -> " +
+           std::to_string(file.ReadInt(section.c_str(), key.c_str(), std::stoi(fields[4])));
+  uint32_t size = static_cast<uint32_t>(std::stoul(fields[4]));
   std::string buffer(size + 1, '#');  // one more: a write past `size` shows
-  uint32_t copied = file.ReadString(inSection, named, "<default>", buffer.data(), size);
+  uint32_t copied = file.ReadString(section.c_str(), key.c_str(), "<default>", buffer.data(), size);
   std::string shown = size == 0 ? "" : buffer.substr(0, buffer.find('\0'));
   return line + " -> [" + shown + "] " + std::to_string(copied) +
          (buffer[size] != '#' ? " WROTE PAST THE BUFFER" : "");
@@ -132,22 +118,19 @@ TEST_P(ProfileCase, LookupsGiveTheExpectedValues) {
 // than Windows keeps all of Windows' text that fits whole in the field's
 // bytes: the two differ only by what a character takes there.
 TEST_P(ProfileCase, WhereTheSystemsDifferPosixKeepsWhatFitsOfWindowsText) {
+  static const std::regex pair(
+      R"(windows: (string [^|]*\|[^|]*\|(\d+)) -> \[(.*)\] \d+\nposix: \1 -> \[(.*)\] \d+)");
   std::vector<std::string> lines = SplitLines(ReadFile(kCases / GetParam() / "expected"));
   for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    if (!line.starts_with("windows: ") && !line.starts_with("posix: ")) continue;
-    std::string lookup, windowsText, posixLookup, posixText;
-    size_t length = 0;
-    ASSERT_TRUE(line.starts_with("windows: ") && i + 1 < lines.size() &&
-                lines[i + 1].starts_with("posix: "))
-        << "not a windows line followed by its posix line: " << line;
-    ASSERT_TRUE(SplitResult(line.substr(9), &lookup, &windowsText, &length) &&
-                SplitResult(lines[++i].substr(7), &posixLookup, &posixText, &length))
-        << "not a string lookup: " << line;
-    ASSERT_EQ(posixLookup, lookup);
-    size_t size = std::stoul(lookup.substr(lookup.rfind('|') + 1));
-    EXPECT_EQ(posixText, ini::KeptPart(windowsText, false, size)) << lookup;
-    EXPECT_NE(posixText, windowsText) << lookup << ": the same on both, so one line";
+    if (!lines[i].starts_with("windows: ") && !lines[i].starts_with("posix: ")) continue;
+    const std::string both = lines[i] + "\n" + (i + 1 < lines.size() ? lines[i + 1] : "");
+    ++i;
+    std::smatch texts;
+    ASSERT_TRUE(std::regex_match(both, texts, pair))
+        << "not a windows string lookup followed by its posix line: " << both;
+    EXPECT_EQ(texts[4].str(), ini::KeptPart(texts[3].str(), false, std::stoul(texts[2])))
+        << texts[1];
+    EXPECT_NE(texts[4].str(), texts[3].str()) << texts[1] << ": the same on both, so one line";
   }
 }
 

@@ -3,8 +3,8 @@
 // ".cfg", and its log appearing there with ".log".
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
+#include <regex>
 #include <string>
 
 #include "scratch.h"
@@ -14,8 +14,12 @@ namespace testing_support {
 class PluginFolder {
  public:
   // Copies the built plug-in in as `fileName` (by default, its own name).
-  explicit PluginFolder(const std::string& fileName = "");
-  void WriteConfiguration(const std::string& text) const;
+  explicit PluginFolder(const std::string& fileName = "")
+      : plugin_(dir_ / (fileName.empty() ? std::filesystem::path(KESTREL_PLUGIN).filename().string()
+                                         : fileName)) {
+    std::filesystem::copy_file(KESTREL_PLUGIN, plugin_);
+  }
+  void WriteConfiguration(const std::string& text) const { WriteFile(configuration(), text); }
   std::filesystem::path plugin() const { return plugin_; }
   std::filesystem::path configuration() const { return SameName(".cfg"); }
   std::filesystem::path log() const { return SameName(".log"); }
@@ -23,7 +27,9 @@ class PluginFolder {
   std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
 
  private:
-  std::filesystem::path SameName(const char* extension) const;
+  std::filesystem::path SameName(const char* extension) const {
+    return std::filesystem::path(plugin_).replace_extension(extension);
+  }
   ScratchDir dir_;
   std::filesystem::path plugin_;
 };
@@ -31,32 +37,9 @@ class PluginFolder {
 // The log's text with every line's time stamp checked and replaced by
 // "<time> "; a line without a well-formed stamp is kept as it is, so the
 // comparison shows it.
-std::string LogWithoutTimeStamps(const std::string& log);
-
-// The plug-in loaded into this process, which then plays the monitoring host.
-class LoadedPlugin {
- public:
-  explicit LoadedPlugin(const std::filesystem::path& path);
-  ~LoadedPlugin();
-  LoadedPlugin(const LoadedPlugin&) = delete;
-  LoadedPlugin& operator=(const LoadedPlugin&) = delete;
-
-  uint32_t (*GetSourcesNum)() = nullptr;
-  int32_t (*GetSourceDesc)(uint32_t index, void* record) = nullptr;
-  int32_t (*GetSourceCaps)(uint32_t ignored, uint32_t capability, int32_t* result) = nullptr;
-  float (*GetSourceData)(uint32_t index) = nullptr;
-
- private:
-  void* module_ = nullptr;
-};
-
-uint32_t Bits(float value);
-
-// Asks for a descriptor in a larger buffer, every byte but the version 0xCC,
-// so that any byte the plug-in should not write shows. The answer, then each
-// field after the version: a text up to its terminator, a number, or "-" for
-// a field left as it was; "!" marks a byte written past a text's terminator
-// (those are the host's), and a version written over ends it in "|version".
-std::string Describe(const LoadedPlugin& plugin, uint32_t index, uint32_t version = 0x00010002);
+inline std::string LogWithoutTimeStamps(const std::string& log) {
+  static const std::regex stamp(R"((^|\n)\d\d-\d\d-\d{4}, \d\d:\d\d:\d\d\.\d{3} )");
+  return std::regex_replace(log, stamp, "$1<time> ");
+}
 
 }  // namespace testing_support
