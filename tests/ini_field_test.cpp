@@ -12,19 +12,10 @@
 
 namespace {
 
-// A text of the table: UTF-8 as it stands, other bytes written \xHH.
-std::string Unescaped(const std::string& text) {
-  std::string bytes;
-  for (size_t at = 0; at < text.size(); ++at) {
-    const bool escaped = text.compare(at, 2, "\\x") == 0;
-    bytes += escaped ? static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16)) : text[at];
-    if (escaped) at += 3;
-  }
-  return bytes;
-}
+using namespace testing_support;
 
 // "count TEXT" or "keep SIZE [quoted] TEXT".
-std::string Result(const std::string& line) {
+std::string Result(const std::string& line, const std::string&) {
   std::istringstream words(line);
   std::string verb, size, text;
   words >> verb;
@@ -38,15 +29,8 @@ std::string Result(const std::string& line) {
 }
 
 TEST(IniField, CharactersCountAndFieldsKeepWhatTheCasesSay) {
-  const std::string cases = testing_support::ReadFile(KESTREL_INI_FIELD_CASES);
-  std::string results;
-  for (const std::string& line : testing_support::SplitLines(cases)) {
-    const size_t arrow = line.rfind(" -> ");
-    const bool table = !line.starts_with("#") && arrow != std::string::npos;
-    results += table ? line.substr(0, arrow + 4) + Result(line.substr(0, arrow)) : line;
-    results += "\n";
-  }
-  EXPECT_EQ(results, cases);
+  const std::string cases = ReadFile(KESTREL_INI_FIELD_CASES);
+  EXPECT_EQ(WorkedOut(cases, Result), cases);
 }
 
 }  // namespace

@@ -11,12 +11,6 @@
 
 namespace {
 
-std::string Unescaped(std::string text) {
-  for (size_t at = 0; (at = text.find('\\', at)) != std::string::npos; ++at)
-    text.replace(at, 2, text[at + 1] == 't' ? "\t" : "\n");
-  return text;
-}
-
 std::string Result(const std::string& kind, const std::string& text) {
   if (kind.starts_with("fixed:")) {
     std::string buffer(std::stoul(kind.substr(6)), '#');
@@ -37,18 +31,14 @@ std::string Result(const std::string& kind, const std::string& text) {
 }
 
 TEST(Numbers, TextsReadAndValuesPrintAsTheCasesSay) {
-  const std::string cases = testing_support::ReadFile(KESTREL_NUMBERS_CASES);
-  std::string results;
-  for (const std::string& line : testing_support::SplitLines(cases)) {
-    size_t blank = line.find(' '), arrow = line.rfind(" -> ");
-    if (line.starts_with("#") || arrow == std::string::npos) {
-      results += line + "\n";
-      continue;
-    }
-    const std::string text = Unescaped(line.substr(blank + 1, arrow - blank - 1));
-    results += line.substr(0, arrow) + " -> " + Result(line.substr(0, blank), text) + "\n";
-  }
-  EXPECT_EQ(results, cases);
+  using namespace testing_support;
+  const std::string cases = ReadFile(KESTREL_NUMBERS_CASES);
+  EXPECT_EQ(WorkedOut(cases,
+                      [](const std::string& input, const std::string&) {
+                        const size_t blank = input.find(' ');
+                        return Result(input.substr(0, blank), Unescaped(input.substr(blank + 1)));
+                      }),
+            cases);
 }
 
 }  // namespace

@@ -66,6 +66,36 @@ std::string CaseTestName(const std::string& name) {
   return std::regex_replace(name, std::regex("[^A-Za-z0-9]"), "_");
 }
 
+std::string WorkedOut(
+    const std::string& table,
+    const std::function<std::string(const std::string& input, const std::string& written)>& result) {
+  std::string worked;
+  for (const std::string& line : SplitLines(table)) {
+    const size_t arrow = line.rfind(" -> ");
+    if (line.starts_with("#") || arrow == std::string::npos)
+      worked += line;
+    else
+      worked += line.substr(0, arrow + 4) + result(line.substr(0, arrow), line.substr(arrow + 4));
+    worked += "\n";
+  }
+  return worked;
+}
+
+std::string Unescaped(const std::string& text) {
+  std::string bytes;
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (text.compare(at, 2, "\\t") == 0 || text.compare(at, 2, "\\n") == 0) {
+      bytes += text[++at] == 't' ? '\t' : '\n';
+    } else if (text.compare(at, 2, "\\x") == 0 && at + 3 < text.size()) {
+      bytes += static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16));
+      at += 3;
+    } else {
+      bytes += text[at];
+    }
+  }
+  return bytes;
+}
+
 std::string AsWritten(const std::string& text) {
 #ifdef _WIN32
   return std::regex_replace(text, std::regex("\n"), "\r\n");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,17 @@ std::string ReadIfPresent(const std::filesystem::path& path);
 std::string ReadWord(const std::filesystem::path& path, const std::string& otherwise = "");
 // A case folder's name as a test name: letters and digits kept, the rest '_'.
 std::string CaseTestName(const std::string& name);
+
+// A table that is its own expected output, lines "INPUT -> RESULT": the
+// table again, each RESULT worked out anew by `result` from the INPUT (and
+// the RESULT as written, for tables whose results name what to work out).
+// Lines that start with '#' or have no " -> " stay as they are.
+std::string WorkedOut(
+    const std::string& table,
+    const std::function<std::string(const std::string& input, const std::string& written)>& result);
+// A text of such a table: \t, \n and \xHH stand for a tab, a line end and
+// that byte.
+std::string Unescaped(const std::string& text);
 
 // Expected texts are checked in with "\n" line ends; this is how the
 // system's text files and console output write them ("\r\n" on Windows).
