@@ -47,13 +47,17 @@ constexpr std::string_view kOtherSystem = "posix: ";
 
 // UTF-8 text as the ANSI code page has it: what the code page lacks becomes
 // "?", as Windows writes it.
+// Sized for any text: UTF-16 takes no more units than UTF-8 takes bytes, and
+// a code page no more than two bytes a unit.
 std::string AsTheReaderGivesIt(const std::string& text) {
-  wchar_t unicode[1024];
-  char ansi[1024];
-  int wide =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), unicode, 1024);
-  int narrow = WideCharToMultiByte(CP_ACP, 0, unicode, wide, ansi, sizeof ansi, nullptr, nullptr);
-  return std::string(ansi, static_cast<size_t>(narrow));
+  const int bytes = static_cast<int>(text.size());
+  std::wstring unicode(text.size(), L'\0');
+  unicode.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, unicode.data(), bytes));
+  std::string ansi(2 * unicode.size(), '\0');
+  const int units = static_cast<int>(unicode.size());
+  ansi.resize(WideCharToMultiByte(CP_ACP, 0, unicode.data(), units, ansi.data(), 2 * units,
+                                  nullptr, nullptr));
+  return ansi;
 }
 #else
 constexpr std::string_view kThisSystem = "posix: ";
