@@ -56,11 +56,6 @@ inline std::array<int32_t, kCounterSlotCount> CallEverySlot(SlotOutputs& out) {
   return results;
 }
 
-inline bool OutputsUntouched(const SlotOutputs& out) {
-  SlotOutputs fresh;
-  return std::memcmp(&fresh, &out, sizeof out) == 0;
-}
-
 // A call record with the pointers to `out`'s values by their names and any
 // other pointer as P.
 inline std::string WithNamedPointers(std::string calls, const SlotOutputs& out) {
@@ -77,7 +72,7 @@ inline std::string WithNamedPointers(std::string calls, const SlotOutputs& out) 
 
 // A value no slot wrote keeps its 0xA5 bytes.
 inline std::string ShownOutputs(const SlotOutputs& out) {
-  if (OutputsUntouched(out)) return "out untouched\n";
+  if (SlotOutputs fresh; std::memcmp(&fresh, &out, sizeof out) == 0) return "out untouched\n";
   std::ostringstream text;
   text << "out sampleCount=" << out.sampleCount << " numCounters=" << out.numCounters
        << " name=" << std::string(out.name, strnlen(out.name, sizeof out.name))

@@ -10,7 +10,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <tuple>
 
 #include "counter_api.h"
 #include "counters.h"
@@ -19,15 +18,15 @@
 
 namespace fs = std::filesystem;
 using namespace testing_support;
-using namespace std::string_literals;
 
 namespace {
 
 using nvpm::PositionNamed;
 constexpr uint32_t kPerGpu = nvpm::kCountersPerGpu;
 
+const fs::path kData = KESTREL_NVML_LIBRARY_DATA;
 // One GPU with a reading for every counter: the fake NVML's script.
-const std::string kFullGpu = ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "full-gpu");
+const std::string kFullGpu = ReadFile(kData / "full-gpu");
 
 int32_t Bind(const ScratchDir& dir, const std::string& script) {
   WriteFile(dir / "script", script);
@@ -41,6 +40,13 @@ long Calls(const std::string& function) {
   void* fake = platform::LoadLibraryByName("libnvidia-ml.so.1");
   using Count = long (*)(const char*);
   return reinterpret_cast<Count>(platform::FindExport(fake, "FakeNvmlCalls"))(function.c_str());
+}
+
+std::string NameOf(uint32_t index) {
+  char name[64] = {};
+  uint32_t length = sizeof name;
+  EXPECT_EQ(CounterApiTable.GetCounterName(index, name, &length), 0);
+  return name;
 }
 
 class NvmlLibrary : public testing::Test {
@@ -71,22 +77,16 @@ TEST_F(NvmlLibrary, EveryCounterMapsItsReadingAndInitTwiceKeepsThem) {
   // read 0 of 0, as nvml/metrics-need-two-samples shows).
   Poll(PositionNamed("graphics_activity"));
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  const std::string expected = ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "counters");
   std::string table, rows;
-  uint32_t index = 0;
-  for (const std::string& line : SplitLines(expected)) {
-    if (line.starts_with("#")) continue;
-    rows += line + "\n";
-    char name[64] = {};
-    uint32_t length = sizeof name;
-    EXPECT_EQ(CounterApiTable.GetCounterName(index, name, &length), 0);
-    Value v = Poll(index++);
-    table += std::string(name) + " " + std::to_string(v.type) + " " + std::to_string(v.value) +
-             " " + std::to_string(v.cycles) +
-             (v.result ? " failed " + std::to_string(v.result) : "") + "\n";
+  for (const std::string& line : SplitLines(ReadFile(kData / "counters")))
+    if (!line.starts_with("#")) rows += line + "\n";
+  for (uint32_t i = 0; i < kPerGpu; ++i) {
+    const Value v = Poll(i);
+    table += NameOf(i) + " " + std::to_string(v.type) + " " + std::to_string(v.value) + " " +
+             std::to_string(v.cycles) + (v.result ? " failed " + std::to_string(v.result) : "") +
+             "\n";
   }
-  EXPECT_EQ(table, rows);
-  EXPECT_EQ(index, kPerGpu);  // a row for every counter
+  EXPECT_EQ(table, rows);  // a row for every counter, in order
   // One metrics sample per round: a second round within 100 ms takes none.
   long samples = Calls("nvmlGpmSampleGet");
   for (uint32_t i = 0; i < kPerGpu; ++i)
@@ -109,16 +109,8 @@ TEST_F(NvmlLibrary, OneCallPerFeedPerRoundPcieOnceASecondBasesOnce) {
   ASSERT_EQ(Bind(kFullGpu + "power_limit 400000\nmax_clock_sm 1000\n"), 0);
   for (uint32_t i = 0; i < kPerGpu; ++i)  // all but power_limit_mw, which reads the limit anew
     ASSERT_EQ(CounterApiTable.AddCounter(i == PositionNamed("power_limit_mw") ? 0 : i), 0) << i;
-  // NVML calls per round, by function ("nvmlDeviceGet" left out).
-  const std::map<std::string, long> perRound = {
-      {"UtilizationRates", 1}, {"EncoderUtilization", 1}, {"DecoderUtilization", 1},
-      {"FanSpeed", 1}, {"MemoryInfo_v2", 1}, {"PowerUsage", 1}, {"EnforcedPowerLimit", 0},
-      {"ClockInfo", 3}, {"MaxClockInfo", 0}, {"TemperatureV", 1}, {"PcieThroughput", 0},
-      {"CurrentClocksEventReasons", 1}, {"TotalEnergyConsumption", 1},
-      {"PcieReplayCounter", 1}, {"TotalEccErrors", 2}};
-  auto calls = [](const std::string& function) { return Calls("nvmlDeviceGet" + function); };
-  std::map<std::string, long> before;
-  for (const auto& [function, count] : perRound) before[function] = calls(function);
+  // Every NVML call the rounds make is logged.
+  setenv("KESTREL_NVML_CALLS", (dir_ / "calls").c_str(), 1);
   constexpr long kRounds = 20;
   for (long round = 0; round < kRounds; ++round) {
     ASSERT_EQ(CounterApiTable.Sample(nullptr, nullptr), 0);
@@ -126,8 +118,16 @@ TEST_F(NvmlLibrary, OneCallPerFeedPerRoundPcieOnceASecondBasesOnce) {
     for (uint32_t i = 0; i < 2 * kPerGpu; ++i)
       CounterApiTable.GetCounterValue(i % kPerGpu, 0, &value, &cycles);
   }
-  for (const auto& [function, count] : perRound)
-    EXPECT_EQ(calls(function) - before[function], kRounds * count) << function;
+  unsetenv("KESTREL_NVML_CALLS");
+  std::map<std::string, long> calls;
+  for (const std::string& call : SplitLines(ReadFile(dir_ / "calls")))
+    ++calls[call.substr(0, call.find(' '))];
+  std::string perRound;
+  for (const auto& [function, count] : calls)
+    if (!function.starts_with("nvmlGpm"))  // metrics samples go by time, not by round
+        perRound += function + " " + std::to_string(count / kRounds) +
+                  (count % kRounds ? " and " + std::to_string(count % kRounds) : "") + "\n";
+  EXPECT_EQ(perRound, ReadFile(kData / "calls-per-round"));
   // The bases as read when enabled, though NVML would now answer otherwise.
   EXPECT_EQ(Poll(PositionNamed("power_of_limit")).cycles, 200000u);
   EXPECT_EQ(Poll(PositionNamed("sm_clock_of_max")).cycles, 2000u);
@@ -145,7 +145,7 @@ TEST_F(NvmlLibrary, OneCallPerFeedPerRoundPcieOnceASecondBasesOnce) {
 
 // Each line of readings: what binding, or the counters it feeds, answer.
 TEST_F(NvmlLibrary, EachReadingFeedsExactlyItsCountersOrRefusesThem) {
-  const std::string expected = ReadFile(fs::path(KESTREL_NVML_LIBRARY_DATA) / "readings");
+  const std::string expected = ReadFile(kData / "readings");
   const auto answers = [this](const std::string& readings, const std::string& written) {
     SCOPED_TRACE(readings);
     const int32_t bound = Bind("gpu 0000:01:00.0\n" + readings + "\n");
@@ -155,14 +155,10 @@ TEST_F(NvmlLibrary, EachReadingFeedsExactlyItsCountersOrRefusesThem) {
     for (std::string name; std::getline(counters, name, '=');) {
       const uint32_t counter = PositionNamed(name.c_str());
       const int32_t added = CounterApiTable.AddCounter(counter);
-      shown += (shown.empty() ? "" : " ") + name + "=";
-      if (added) {
-        uint64_t value, cycles;
-        EXPECT_EQ(CounterApiTable.GetCounterValue(counter, 0, &value, &cycles), added);
-        shown += "!" + std::to_string(added);
-      } else {
-        shown += std::to_string(Poll(counter).value);
-      }
+      const Value v = Poll(counter);
+      EXPECT_EQ(v.result, added);
+      shown += (shown.empty() ? "" : " ") + name + "=" +
+               (added ? "!" + std::to_string(added) : std::to_string(v.value));
       counters.ignore(1 << 20, ' ');
     }
     EXPECT_EQ(CounterApiTable.AddCounter(kPerGpu), 2);  // no such counter
@@ -206,10 +202,7 @@ TEST_F(NvmlLibrary, CounterMajorOrderForOneTwoAndThreeGpus) {
       const uint32_t gpu = index % gpus;
       std::string expected = nvpm::kCounters[index / gpus].name;
       if (gpus > 1) expected = "gpu" + std::to_string(gpu) + "_" + expected;
-      char name[64] = {};
-      uint32_t length = sizeof name;
-      ASSERT_EQ(CounterApiTable.GetCounterName(index, name, &length), 0);
-      EXPECT_EQ(name, expected) << index;
+      EXPECT_EQ(NameOf(index), expected) << index;
       if (expected.ends_with("temperature_c")) {
         ASSERT_EQ(CounterApiTable.AddCounter(index), 0);
         EXPECT_EQ(Poll(index).value, 40u + gpu) << index;
@@ -219,31 +212,28 @@ TEST_F(NvmlLibrary, CounterMajorOrderForOneTwoAndThreeGpus) {
   }
 }
 
-// The function that replaced a deprecated one is called where the driver
-// has it, the older one where it has only that; with neither the counter is
-// refused with 13. Memory used differs: the older call counts the reserve.
+// Each line of driver-functions for the driver the fake NVML plays.
 TEST(DriverFunctions, NewerFirstThenOlderElseRefused) {
   const std::string driver = std::getenv("KESTREL_NVML_DRIVER");
-  const bool hasNew = driver == "both" || driver == "new",
-             hasOld = driver == "both" || driver == "old";
-  const int32_t refusal = hasNew || hasOld ? 0 : nvml::kFunctionNotFound;
-  const std::tuple<const char*, const char*, const char*, uint64_t, uint64_t> pairs[] = {
-      {"throttle_thermal", "CurrentClocksEventReasons", "CurrentClocksThrottleReasons", 1, 1},
-      {"temperature_c", "TemperatureV", "Temperature", 55, 55},
-      {"memory_used_mib", "MemoryInfo_v2", "MemoryInfo", 2048, 2560}};
+  const std::string table = ReadFile(kData / "driver-functions");
   ScratchDir dir;
   ASSERT_EQ(Bind(dir, kFullGpu), 0);
-  for (const auto& [name, newer, older, newValue, oldValue] : pairs) {
-    SCOPED_TRACE(name);
-    const uint32_t counter = PositionNamed(name);
+  const auto answers = [&driver](const std::string& input, const std::string& written) {
+    std::istringstream words(input);
+    std::string on, name, newer, older;
+    words >> on >> name >> newer >> older;
+    if (on != driver) return written;
+    const uint32_t counter = PositionNamed(name.c_str());
     uint64_t value = 0, cycles = 0;
-    ASSERT_EQ(CounterApiTable.AddCounter(counter), refusal);
+    std::string shown = std::to_string(CounterApiTable.AddCounter(counter)) + " ";
     CounterApiTable.Sample(nullptr, nullptr);
-    ASSERT_EQ(CounterApiTable.GetCounterValue(counter, 0, &value, &cycles), refusal);
-    EXPECT_EQ(value, refusal != 0 ? 0 : hasNew ? newValue : oldValue);
-    EXPECT_EQ(Calls("nvmlDeviceGet"s + newer) > 0, hasNew);
-    EXPECT_EQ(Calls("nvmlDeviceGet"s + older) > 0, hasOld && !hasNew);
-  }
+    shown += std::to_string(CounterApiTable.GetCounterValue(counter, 0, &value, &cycles));
+    shown += " " + std::to_string(value);
+    for (const std::string& function : {newer, older})
+      if (Calls("nvmlDeviceGet" + function) > 0) shown += " " + function;
+    return shown;
+  };
+  EXPECT_EQ(WorkedOut(table, answers), table);
   EXPECT_EQ(CounterApiTable.Shutdown(), 0);
 }
 

@@ -42,7 +42,7 @@ class ServerPath : public testing::Test {
     size_t callsSoFar = activity().calls.size();
     SlotOutputs out;
     for (int32_t result : CallEverySlot(out)) EXPECT_EQ(result, -5);
-    EXPECT_TRUE(OutputsUntouched(out));
+    EXPECT_EQ(ShownOutputs(out), "out untouched\n");
     EXPECT_EQ(std::make_tuple(activity().objectsAlive, activity().calls.size(), com().uninitializeCalls,
                               com().unmatchedUninitializeCalls, com().depth),
               std::make_tuple(0, callsSoFar, uninitializeCalls, 0, 0));
