@@ -148,34 +148,33 @@ TEST(Paths, OnlyThePageItsFilesTheReadingsAndTheMetricsAnswerAndOnlyToGetAndHead
   ASSERT_TRUE(exporter.listening()) << exporter.log();
   const int port = exporter.port();
 
+  const std::string requests = ReadFile(KESTREL_EXPORTER_REQUESTS);
   HttpAnswer page = Ask(port, "/");
   EXPECT_NE(page.body.find("<a href=\"/gpu&lt;metrics&gt;\">"), std::string::npos) << page.body;
-  // Everything the page names is served, with the type the browser expects.
-  std::set<std::string> named;
+  // Every file the page names is a request of the table, served as it says.
   static const std::regex reference("(?:src|href)=\"(assets/[^\"]+)\"");
-  for (std::sregex_iterator at(page.body.begin(), page.body.end(), reference), end; at != end; ++at)
-    named.insert("/" + (*at)[1].str());
-  EXPECT_EQ(named.size(), 5u) << page.body;
-  for (const std::string& path : named) {
-    HttpAnswer asset = Ask(port, path);
-    EXPECT_EQ(asset.status, 200) << path;
-    EXPECT_GT(asset.body.size(), 100u) << path;
-    const char* expected = path.ends_with(".js")    ? "text/javascript; charset=utf-8"
-                           : path.ends_with(".css") ? "text/css; charset=utf-8"
-                                                    : "image/svg+xml";
-    EXPECT_EQ(asset.headers["content-type"], expected) << path;
-  }
+  int named = 0;
+  for (std::sregex_iterator at(page.body.begin(), page.body.end(), reference), end; at != end; ++at, ++named)
+    EXPECT_NE(requests.find("\nGET /" + (*at)[1].str() + " -> 200 "), std::string::npos) << (*at)[1];
+  EXPECT_EQ(named, 5) << page.body;
 
   // Every request of the table answered as it says, each answer with the
   // headers that keep the browser to the exporter's own.
-  const std::string requests = ReadFile(KESTREL_EXPORTER_REQUESTS);
   const auto answer = [port](const std::string& request, const std::string&) {
     const size_t blank = request.find(' ');
     HttpAnswer answer = Ask(port, request.substr(blank + 1), request.substr(0, blank));
     std::string shown = std::to_string(answer.status);
-    for (const char* header : {"content-type", "allow"}) {
+    for (const char* header : {"content-type", "allow", "cache-control"}) {
       if (answer.headers.contains(header))
         shown += std::string(" ") + header + ": " + answer.headers[header];
+    }
+    // What is found is more than a stub; a HEAD answer gives the length of
+    // the body it leaves out.
+    if (answer.body.empty()) shown += " (no body)";
+    if (answer.status == 200) {
+      const size_t length = answer.body.empty() ? std::stoul("0" + answer.headers["content-length"])
+                                                : answer.body.size();
+      EXPECT_GT(length, 100u) << request;
     }
     EXPECT_EQ(answer.headers["x-content-type-options"], "nosniff") << request;
     const std::string& policy = answer.headers["content-security-policy"];
@@ -186,13 +185,8 @@ TEST(Paths, OnlyThePageItsFilesTheReadingsAndTheMetricsAnswerAndOnlyToGetAndHead
   };
   EXPECT_EQ(WorkedOut(requests, answer), requests);
 
-  HttpAnswer metrics = Ask(port, "/gpu<metrics>");
-  EXPECT_NE(metrics.body.find("kestrel_power_watts{gpu=\"1\"} 52.5\n"), std::string::npos);
-  HttpAnswer head = Ask(port, "/gpu<metrics>", "HEAD");
-  EXPECT_EQ(head.body, "");
-  EXPECT_EQ(head.headers["content-type"], metrics.headers["content-type"]);
-  EXPECT_GT(std::stoul(head.headers["content-length"]), 0u);
-  EXPECT_EQ(Ask(port, "/api/v1/readings").headers["cache-control"], "no-store");
+  EXPECT_NE(Ask(port, "/gpu<metrics>").body.find("kestrel_power_watts{gpu=\"1\"} 52.5\n"),
+            std::string::npos);
 
   // Two scrapes on one connection, as Prometheus keeps it.
   HttpAnswer kept = Exchange(port,
