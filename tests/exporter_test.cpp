@@ -358,19 +358,4 @@ TEST(Lifecycle, ListensWhereTheAddressSays) {
   }
 }
 
-TEST(SimulatedLibrary, EveryScrapePassesPromtool) {
-  if (!fs::exists(KESTREL_PROMTOOL)) GTEST_SKIP() << "promtool is not installed";
-  ExporterProcess exporter({}, {{"LD_LIBRARY_PATH", KESTREL_DOUBLES "/simulated"}});
-  ASSERT_TRUE(exporter.listening()) << exporter.log();
-  for (int scrape = 0; scrape < 3; ++scrape) {
-    HttpAnswer answer = Ask(exporter.port(), "/metrics");
-    ASSERT_EQ(answer.status, 200);
-    EXPECT_NE(answer.body.find("\nkestrel_up 1\n"), std::string::npos);
-    EXPECT_NE(answer.body.find("kestrel_gpu_busy_ratio{gpu=\"0\"} 0."), std::string::npos);
-    EXPECT_EQ(Promtool(answer.body), "");
-    std::this_thread::sleep_for(kPastReuse);  // the next scrape reads the GPU again
-  }
-  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
-}
-
 }  // namespace
