@@ -231,8 +231,8 @@ TEST(BadClients, AreRefusedOrLeftWaitingAndTheNextScrapeIsAnsweredAtOnce) {
 }
 
 // The double takes its time over Sample, and says so when two threads are in
-// it at once.
-TEST(ConcurrentScrapers, ShareReadingsAndNeverEnterTheTableTwiceAtOnce) {
+// it at once. SIGINT stops the exporter as SIGTERM does.
+TEST(ConcurrentScrapers, ShareReadingsNeverEnterTheTableTwiceAtOnceAndAStopWaitsForThem) {
   Double library(std::string(kCounters) + "sleep Sample 400\n");
   ExporterProcess exporter({}, library.environment);
   ASSERT_TRUE(exporter.listening()) << exporter.log();
@@ -245,13 +245,26 @@ TEST(ConcurrentScrapers, ShareReadingsAndNeverEnterTheTableTwiceAtOnce) {
     EXPECT_EQ(answer.status, 200);
     EXPECT_NE(answer.body.find("kestrel_load_ratio{gpu=\"0\"} 0.25\n"), std::string::npos);
   }
-  EXPECT_LE(library.CallsOf("Sample"), 3);
-  EXPECT_EQ(library.CallsOf("OVERLAP"), 0);
+  const int samples = library.CallsOf("Sample");
+  EXPECT_LE(samples, 3);
   // Enabled once, typed once, whatever the number of scrapes.
   EXPECT_EQ(library.CallsOf("AddCounter"), 3);
   EXPECT_EQ(library.CallsOf("GetCounterAttribute"), 3);
-  EXPECT_EQ(library.CallsOf("GetCounterValue"), 3 * library.CallsOf("Sample"));
-  EXPECT_EQ(exporter.Stop(SIGTERM), 0);
+  EXPECT_EQ(library.CallsOf("GetCounterValue"), 3 * samples);
+
+  // Stopped in the middle of a fresh reading: the counters are removed and
+  // the table shut down once it is done.
+  std::this_thread::sleep_for(kPastReuse);
+  std::thread scraper([port = exporter.port()] { Ask(port, "/metrics"); });
+  while (library.CallsOf("Sample") == samples)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(exporter.Stop(SIGINT, 5000), 0);
+  scraper.join();
+  EXPECT_NE(exporter.log().find("msg=Stopping signal=SIGINT"), std::string::npos);
+  const std::string calls = ReadFile(library.callsPath());
+  EXPECT_TRUE(calls.ends_with("\nRemoveAllCounters\nShutdown\n")) << calls;
+  EXPECT_EQ(library.CallsOf("Shutdown"), 1);
+  EXPECT_EQ(library.CallsOf("OVERLAP"), 0);
 }
 
 // Twenty open pages and a scraper, each asking ten times a second: a reading
@@ -299,22 +312,6 @@ TEST(Lifecycle, ACounterLibraryInstalledLaterIsBoundWithoutARestart) {
   // Two failed bindings (start and scrape), said once.
   EXPECT_EQ(Occurrences(exporter.log(), "Cannot bind the counter table"), 1) << exporter.log();
   EXPECT_EQ(Occurrences(exporter.log(), "Counter table bound"), 1) << exporter.log();
-}
-
-// SIGINT stops it as SIGTERM does.
-TEST(Lifecycle, StopInTheMiddleOfAScrapeRemovesTheCountersAndShutsDownLast) {
-  Double library(std::string(kCounters) + "sleep Sample 1000\n");
-  ExporterProcess exporter({}, library.environment);
-  ASSERT_TRUE(exporter.listening()) << exporter.log();
-  std::thread scraper([port = exporter.port()] { Ask(port, "/metrics"); });
-  while (library.CallsOf("Sample") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(exporter.Stop(SIGINT, 5000), 0);
-  scraper.join();
-  EXPECT_NE(exporter.log().find("msg=Stopping signal=SIGINT"), std::string::npos);
-  const std::string calls = ReadFile(library.callsPath());
-  EXPECT_TRUE(calls.ends_with("\nRemoveAllCounters\nShutdown\n")) << calls;
-  EXPECT_EQ(library.CallsOf("Shutdown"), 1);
-  EXPECT_EQ(library.CallsOf("OVERLAP"), 0);
 }
 
 TEST(Lifecycle, APortInUseIsSaidAndExitsWithOne) {
