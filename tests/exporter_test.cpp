@@ -31,7 +31,6 @@
 #include <csignal>
 #include <filesystem>
 #include <regex>
-#include <set>
 #include <thread>
 
 #include "counter_double.h"
@@ -151,10 +150,11 @@ TEST(Paths, OnlyThePageItsFilesTheReadingsAndTheMetricsAnswerAndOnlyToGetAndHead
   EXPECT_NE(page.body.find("<a href=\"/gpu&lt;metrics&gt;\">"), std::string::npos) << page.body;
   // Every file the page names is a request of the table, served as it says.
   static const std::regex reference("(?:src|href)=\"(assets/[^\"]+)\"");
-  int named = 0;
-  for (std::sregex_iterator at(page.body.begin(), page.body.end(), reference), end; at != end; ++at, ++named)
-    EXPECT_NE(requests.find("\nGET /" + (*at)[1].str() + " -> 200 "), std::string::npos) << (*at)[1];
-  EXPECT_EQ(named, 5) << page.body;
+  std::sregex_iterator named(page.body.begin(), page.body.end(), reference), end;
+  EXPECT_EQ(std::distance(named, end), 5) << page.body;
+  for (; named != end; ++named)
+    EXPECT_NE(requests.find("\nGET /" + named->str(1) + " -> 200 "), std::string::npos)
+        << named->str(1);
 
   // Every request of the table answered as it says, each answer with the
   // headers that keep the browser to the exporter's own.
@@ -274,8 +274,7 @@ TEST(ConcurrentScrapers, PagesAndAScraperCostAtMostTwoRoundsASecond) {
   Double library;
   ExporterProcess exporter({}, library.environment);
   ASSERT_TRUE(exporter.listening()) << exporter.log();
-  const auto seconds = std::chrono::seconds(3);
-  const auto until = std::chrono::steady_clock::now() + seconds;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   std::atomic<int> failed = 0;
   std::vector<std::thread> clients;
   for (int client = 0; client <= 20; ++client) {
