@@ -28,7 +28,6 @@
 #include <regex>
 
 #include "counter_double.h"
-#include "counters.h"
 #include "process.h"
 #include "scratch.h"
 #ifdef _WIN32
@@ -53,19 +52,6 @@ constexpr char kSeparator = ':';
 #endif
 
 bool IsNvml(const fs::path& dir) { return dir.parent_path() == fs::path(KESTREL_NVML_CASES); }
-
-// A case's expected output. Over NVML, <counters> stands for the counters of
-// every GPU its script lists, so that a counter added to the library's table
-// changes only the cases that list every counter.
-std::string ExpectedOutput(const fs::path& dir) {
-  std::string expected = ReadFile(dir / "stdout");
-  if (!IsNvml(dir)) return expected;
-  const std::vector<std::string> script = SplitLines(ReadIfPresent(dir / "script"));
-  const auto gpus = std::count_if(script.begin(), script.end(),
-                                  [](const std::string& line) { return line.starts_with("gpu "); });
-  return std::regex_replace(expected, std::regex("<counters>"),
-                            std::to_string(nvpm::kCountersPerGpu * gpus));
-}
 
 // The case folders: kestrelcli's, or kestrelhost's (all of plugin/, and
 // those of nvml/ with a kestrel.cfg). How the library is loaded is the
@@ -159,7 +145,7 @@ TEST_P(ConsoleCase, OutputAndCallsMatch) {
     double seconds = std::chrono::duration<double>(readings[i] - readings[i - 1]).count();
     EXPECT_TRUE(seconds > 0.75 && seconds < 1.5) << "reading " << i << " after " << seconds << " s";
   }
-  EXPECT_EQ(run.output, AsWritten(ExpectedOutput(dir)));
+  EXPECT_EQ(run.output, AsWritten(WithCounters(ReadFile(dir / "stdout"), dir / "script")));
   // Through the server the library sees the server's placeholders instead.
   if (!throughServer && fs::exists(dir / "calls")) {
     EXPECT_EQ(library.NormalizedCalls(), ReadFile(dir / "calls"));
@@ -187,14 +173,15 @@ TEST(NvmlOnWindows, OnlyTheSystemFoldersNvmlIsLoaded) {
   fs::copy_file(fs::path(KESTREL_DOUBLES) / "nvml" / "nvml.dll", dir / "nvml.dll");
   const fs::path cases = KESTREL_NVML_CASES;
   ProgramOptions options;
-  options.environment["KESTREL_NVML_SCRIPT"] = (cases / "list-one-gpu" / "script").string();
+  const fs::path script = cases / "list-one-gpu" / "script";
+  options.environment["KESTREL_NVML_SCRIPT"] = script.string();
   options.environment[kPathVariable] = KESTREL_NVPMAPI_DIR;
   for (const char* installed : {"none", "nvml"}) {
     SCOPED_TRACE(installed);
     InstallNvml(installed);
     ProgramRun run = RunProgram((dir / "kestrelcli.exe").string(), options);
     const char* expected = installed == std::string("none") ? "no-nvml" : "list-one-gpu";
-    EXPECT_EQ(run.output, AsWritten(ExpectedOutput(cases / expected)));
+    EXPECT_EQ(run.output, AsWritten(WithCounters(ReadFile(cases / expected / "stdout"), script)));
   }
 }
 #endif
