@@ -33,6 +33,7 @@
 
 #include <filesystem>
 #include <random>
+#include <regex>
 #include <tuple>
 
 #include "counter_double.h"
@@ -79,12 +80,10 @@ std::vector<std::string> Cases() {
 
 // `text` with init's header, "; Format:" up to the blank line after it,
 // made "<header>" when `expected` has that line.
-std::string HeaderMasked(std::string text, const std::string& expected) {
+std::string HeaderMasked(const std::string& text, const std::string& expected) {
   if (expected.find("\n<header>\n") == std::string::npos) return text;
-  size_t begin = text.find("; Format:");
-  size_t end = text.find("\n\n", begin);
-  if (begin == std::string::npos || end == std::string::npos) return text;
-  return text.replace(begin, end - begin, "<header>");
+  return std::regex_replace(text, std::regex(R"(; Format:[\s\S]*?\n\n)"), "<header>\n\n",
+                            std::regex_constants::format_first_only);
 }
 
 class CommandCase : public testing::TestWithParam<std::string> {};
