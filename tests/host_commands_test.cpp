@@ -122,8 +122,7 @@ TEST_P(CommandCase, OutputAndStatusMatch) {
   const bool toFile = fs::exists(dir / "written");
   WriteFile(plugin.configuration(), toFile ? ReadFile(cwd / "kestrel.cfg") : run.out);
   HostRun check = RunHostIn(beside, {"check", "kestrel.cfg"}, folder);
-  EXPECT_EQ(check.exitCode, 0);
-  EXPECT_EQ(check.out + check.err, "");
+  EXPECT_EQ(std::tie(check.exitCode, check.out, check.err), std::make_tuple(0, ""s, ""s));
   if (fs::exists(dir / "host")) {
     HostRun host = RunHostIn(beside, {"./kestrel.so", "--polls", "0"}, folder);
     EXPECT_EQ(host.out, ReadFile(dir / "host"));
@@ -243,8 +242,7 @@ TEST_F(HostileInput, RandomBytesNeverCrashAndSourcesAmidThemStillLoad) {
   for (unsigned seed = 1; seed <= 4; ++seed) {
     SCOPED_TRACE(seed);
     WriteFile(cfg_, RandomBytes(seed, 64 * 1024, true));
-    HostRun binary = RunHostIn(dir_, {"check", "kestrel.cfg"}, "");
-    EXPECT_EQ(binary.exitCode, 2);
+    EXPECT_EQ(RunHostIn(dir_, {"check", "kestrel.cfg"}, "").exitCode, 2);
     EXPECT_EQ(Plugin(), "kestrel.so: 0 sources");
 
     WriteFile(cfg_, RandomBytes(seed, 64 * 1024, false) + "\n[Source0]\nID=1\nName=found\n" +

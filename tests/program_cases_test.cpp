@@ -49,10 +49,8 @@ namespace {
 
 #ifdef _WIN32
 constexpr char kPathVariable[] = "PATH";
-constexpr char kSeparator = ';';
 #else
 constexpr char kPathVariable[] = "LD_LIBRARY_PATH";
-constexpr char kSeparator = ':';
 #endif
 
 bool IsNvml(const fs::path& dir) { return dir.parent_path() == fs::path(KESTREL_NVML_CASES); }
@@ -111,7 +109,7 @@ ProgramOptions Options(const fs::path& dir, CounterDouble& library) {
     options.environment[kPathVariable] = KESTREL_NVPMAPI_DIR;
 #else
     options.environment[kPathVariable] = std::string(KESTREL_NVPMAPI_DIR) +
-                                         (variant == "none" ? "" : kSeparator + doubles + variant);
+                                         (variant == "none" ? "" : ":" + doubles + variant);
 #endif
   } else {
     library.SetScript(ReadIfPresent(dir / "script"));
