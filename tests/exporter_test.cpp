@@ -67,9 +67,7 @@ std::string Masked(std::string text) {
 // The log expected, its counts written out: so a counter added to the
 // library's table changes only the cases that show every counter.
 std::string ExpectedLog(const fs::path& dir) {
-  const int gpus = Occurrences("\n" + ReadIfPresent(dir / "script"), "\ngpu ");
-  const std::string log = std::regex_replace(ReadFile(dir / "log"), std::regex("<counters>"),
-                                             std::to_string(nvpm::kCountersPerGpu * gpus));
+  const std::string log = WithCounters(ReadFile(dir / "log"), dir / "script");
   const int exported = Occurrences(ReadFile(dir / "metrics"), "\nkestrel_index_info{");
   return std::regex_replace(log, std::regex("<exported>"), std::to_string(exported));
 }

@@ -3,7 +3,8 @@
 // counter library over NVML with the fake NVML behind it (nvml/), both found
 // through the loader's search path. A case folder holds:
 //   args         the command line, one argument a line (kestrelhost's: after
-//                --interval 0; absent: --polls 1)
+//                the plug-in's name and --interval 0; absent: --polls 1;
+//                empty: kestrelhost alone, without even those)
 //   script       the double's script, or the fake NVML's
 //   library      cli/: "none" or "noexport", for no usable library
 //   nvml         nvml/: the fake among the doubles, nvml-old, nvml-broken or
@@ -12,6 +13,9 @@
 //                (cli/: calls of Sample)
 //   kestrel.cfg  the configuration beside the plug-in; it makes an nvml/ case
 //                kestrelhost's (plugin/: absent for none)
+//   plugin       plugin/: what stands under the plug-in's name in its stead:
+//                "none", or the counter library of that folder among the doubles
+//   status       plugin/: kestrelhost's exit status (absent: 0)
 //   stdout       the output, byte for byte (kestrelhost's values as their bit
 //                patterns; nvml/: <counters> for the number of counters)
 //   calls        the call record, pointers as P (optional; kestrelhost's
@@ -28,7 +32,6 @@
 #include <regex>
 
 #include "counter_double.h"
-#include "counters.h"
 #include "process.h"
 #include "scratch.h"
 #ifdef _WIN32
@@ -46,26 +49,11 @@ namespace {
 
 #ifdef _WIN32
 constexpr char kPathVariable[] = "PATH";
-constexpr char kSeparator = ';';
 #else
 constexpr char kPathVariable[] = "LD_LIBRARY_PATH";
-constexpr char kSeparator = ':';
 #endif
 
 bool IsNvml(const fs::path& dir) { return dir.parent_path() == fs::path(KESTREL_NVML_CASES); }
-
-// A case's expected output. Over NVML, <counters> stands for the counters of
-// every GPU its script lists, so that a counter added to the library's table
-// changes only the cases that list every counter.
-std::string ExpectedOutput(const fs::path& dir) {
-  std::string expected = ReadFile(dir / "stdout");
-  if (!IsNvml(dir)) return expected;
-  const std::vector<std::string> script = SplitLines(ReadIfPresent(dir / "script"));
-  const auto gpus = std::count_if(script.begin(), script.end(),
-                                  [](const std::string& line) { return line.starts_with("gpu "); });
-  return std::regex_replace(expected, std::regex("<counters>"),
-                            std::to_string(nvpm::kCountersPerGpu * gpus));
-}
 
 // The case folders: kestrelcli's, or kestrelhost's (all of plugin/, and
 // those of nvml/ with a kestrel.cfg). How the library is loaded is the
@@ -121,7 +109,7 @@ ProgramOptions Options(const fs::path& dir, CounterDouble& library) {
     options.environment[kPathVariable] = KESTREL_NVPMAPI_DIR;
 #else
     options.environment[kPathVariable] = std::string(KESTREL_NVPMAPI_DIR) +
-                                         (variant == "none" ? "" : kSeparator + doubles + variant);
+                                         (variant == "none" ? "" : ":" + doubles + variant);
 #endif
   } else {
     library.SetScript(ReadIfPresent(dir / "script"));
@@ -159,7 +147,7 @@ TEST_P(ConsoleCase, OutputAndCallsMatch) {
     double seconds = std::chrono::duration<double>(readings[i] - readings[i - 1]).count();
     EXPECT_TRUE(seconds > 0.75 && seconds < 1.5) << "reading " << i << " after " << seconds << " s";
   }
-  EXPECT_EQ(run.output, AsWritten(ExpectedOutput(dir)));
+  EXPECT_EQ(run.output, AsWritten(WithCounters(ReadFile(dir / "stdout"), dir / "script")));
   // Through the server the library sees the server's placeholders instead.
   if (!throughServer && fs::exists(dir / "calls")) {
     EXPECT_EQ(library.NormalizedCalls(), ReadFile(dir / "calls"));
@@ -187,14 +175,15 @@ TEST(NvmlOnWindows, OnlyTheSystemFoldersNvmlIsLoaded) {
   fs::copy_file(fs::path(KESTREL_DOUBLES) / "nvml" / "nvml.dll", dir / "nvml.dll");
   const fs::path cases = KESTREL_NVML_CASES;
   ProgramOptions options;
-  options.environment["KESTREL_NVML_SCRIPT"] = (cases / "list-one-gpu" / "script").string();
+  const fs::path script = cases / "list-one-gpu" / "script";
+  options.environment["KESTREL_NVML_SCRIPT"] = script.string();
   options.environment[kPathVariable] = KESTREL_NVPMAPI_DIR;
   for (const char* installed : {"none", "nvml"}) {
     SCOPED_TRACE(installed);
     InstallNvml(installed);
     ProgramRun run = RunProgram((dir / "kestrelcli.exe").string(), options);
     const char* expected = installed == std::string("none") ? "no-nvml" : "list-one-gpu";
-    EXPECT_EQ(run.output, AsWritten(ExpectedOutput(cases / expected)));
+    EXPECT_EQ(run.output, AsWritten(WithCounters(ReadFile(cases / expected / "stdout"), script)));
   }
 }
 #endif
@@ -202,20 +191,33 @@ TEST(NvmlOnWindows, OnlyTheSystemFoldersNvmlIsLoaded) {
 #ifdef KESTRELHOST
 class HostCase : public testing::TestWithParam<std::string> {};
 
+// The plug-in is named as a user in its folder names it, without a folder:
+// that is the file in the working folder, even where another plug-in of that
+// name stands beside kestrelhost itself.
 TEST_P(HostCase, OutputCallsAndLogMatch) {
   const fs::path dir = GetParam();
   CounterDouble library;
   ProgramOptions options = Options(dir, library);
   PluginFolder folder;
+  const std::string name = folder.plugin().filename().string();
+  ASSERT_TRUE(fs::exists(fs::path(KESTRELHOST).parent_path() / name));
+  const std::string other = ReadWord(dir / "plugin");
+  if (!other.empty()) fs::remove(folder.plugin());
+  if (!other.empty() && other != "none")
+    fs::copy_file(fs::path(KESTREL_DOUBLES) / other / platform::kCounterLibraryFileName,
+                  folder.plugin());
   if (fs::exists(dir / "kestrel.cfg")) fs::copy_file(dir / "kestrel.cfg", folder.configuration());
-  if (options.arguments.empty()) options.arguments = {"--polls", "1"};
-  options.arguments.insert(options.arguments.begin(), {folder.plugin().string(), "--interval", "0"});
+  if (!fs::exists(dir / "args")) options.arguments = {"--polls", "1"};
+  if (!options.arguments.empty())
+    options.arguments.insert(options.arguments.begin(), {name, "--interval", "0"});
+  options.workingDirectory = folder.plugin().parent_path().string();
 
   ProgramRun run = RunProgram(KESTRELHOST, options);
-  EXPECT_EQ(std::make_pair(run.signal, run.exitCode), std::make_pair(0, 0));
+  EXPECT_EQ(std::make_pair(run.signal, run.exitCode),
+            std::make_pair(0, std::stoi(ReadWord(dir / "status", "0"))));
   // The expected outputs name the plug-in kestrel.so; on Windows it is kestrel.dll.
   EXPECT_EQ(run.output, AsWritten(std::regex_replace(ReadFile(dir / "stdout"), std::regex(R"(kestrel\.so)"),
-                                                     folder.plugin().filename().string())));
+                                                     name)));
   if (fs::exists(dir / "calls")) {
     EXPECT_EQ(library.CallsWithoutQueries(), ReadFile(dir / "calls"));
   }
@@ -226,42 +228,6 @@ TEST_P(HostCase, OutputCallsAndLogMatch) {
 
 INSTANTIATE_TEST_SUITE_P(Host, HostCase, testing::ValuesIn(Cases(true)),
                          [](const auto& info) { return CaseName(info.param); });
-
-// What is not a plug-in ends kestrelhost with a message, not a crash.
-TEST(Kestrelhost, RefusesWhatIsNoPluginAndAWrongCommandLine) {
-  const std::pair<std::vector<std::string>, int> cases[] = {
-      {{"/nonexistent/kestrel.so"}, 1},
-      {{std::string(KESTREL_DOUBLES) + "/counterlib/" + platform::kCounterLibraryFileName},
-       1},  // lacks the exports
-      {{}, 2},
-      {{"kestrel.so", "--polls", "many"}, 2},
-  };
-  for (const auto& [arguments, exitCode] : cases) {
-    ProgramOptions options;
-    options.arguments = arguments;
-    ProgramRun run = RunProgram(KESTRELHOST, options);
-    EXPECT_EQ(std::make_tuple(run.signal, run.exitCode, run.output), std::make_tuple(0, exitCode, ""))
-        << testing::PrintToString(arguments);
-  }
-}
-
-// A plug-in named without a folder is the file in the working folder, even
-// where another plug-in of that name stands beside kestrelhost itself.
-TEST(Kestrelhost, ABareNameIsTheFileInTheWorkingFolder) {
-  CounterDouble library;
-  library.SetScript("counter 1 300 1 raw\n");
-  PluginFolder folder;
-  folder.WriteConfiguration("[Source0]\nID=0\n[Source1]\nID=0\n");
-  const std::string name = folder.plugin().filename().string();
-  ASSERT_TRUE(fs::exists(fs::path(KESTRELHOST).parent_path() / name));
-  ProgramOptions options;
-  options.arguments = {name, "--polls", "0"};
-  options.workingDirectory = folder.plugin().parent_path().string();
-  ProgramRun run = RunProgram(KESTRELHOST, options);
-  EXPECT_EQ(run.exitCode, 0);
-  const std::string firstLine = AsWritten(name + ": 2 sources\n");
-  EXPECT_EQ(run.output.substr(0, firstLine.size()), firstLine);
-}
 #endif
 
 }  // namespace

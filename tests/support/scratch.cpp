@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "counters.h"
+
 namespace testing_support {
 
 ScratchDir::ScratchDir() {
@@ -94,6 +96,14 @@ std::string Unescaped(const std::string& text) {
     }
   }
   return bytes;
+}
+
+std::string WithCounters(const std::string& expected, const std::filesystem::path& script) {
+  const auto gpus =
+      std::ranges::count_if(SplitLines(ReadIfPresent(script)),
+                            [](const std::string& line) { return line.starts_with("gpu "); });
+  return std::regex_replace(expected, std::regex("<counters>"),
+                            std::to_string(nvpm::kCountersPerGpu * gpus));
 }
 
 std::string AsWritten(const std::string& text) {

@@ -47,6 +47,12 @@ std::string WorkedOut(
 // that byte.
 std::string Unescaped(const std::string& text);
 
+// An expected text of a case over the counter library over NVML, its
+// "<counters>" written out as the counters of every GPU that `script` (the
+// fake NVML's) lists: so a counter added to the library's table changes only
+// the cases that show every counter.
+std::string WithCounters(const std::string& expected, const std::filesystem::path& script);
+
 // Expected texts are checked in with "\n" line ends; this is how the
 // system's text files and console output write them ("\r\n" on Windows).
 std::string AsWritten(const std::string& text);
